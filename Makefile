@@ -1,0 +1,49 @@
+# Kestrel Capture: set-up, build, run and test in one place.
+# Every target first installs whatever Debian 12 package is missing.
+
+BUILD ?= build
+JOBS  ?= $(shell nproc)
+PACKAGES := cmake make g++ pkg-config \
+    qt6-base-dev libqt6opengl6-dev libgl-dev \
+    libsdl2-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev \
+    libusb-1.0-0-dev libgtest-dev libgmock-dev libbenchmark-dev \
+    zlib1g-dev libpng-dev xvfb xauth ffmpeg
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: deps configure build demo run test bench clean
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:" $$missing; \
+	  $(SUDO) apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing >/dev/null; \
+	fi
+
+configure: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+demo: build
+	$(BUILD)/src/kestrel-capture-demo
+
+run: build
+	$(BUILD)/src/kestrel-capture
+
+# The UI tests need a display: start a virtual one when there is none.
+test: build
+	@if [ -n "$$DISPLAY" ]; then \
+	  cd $(BUILD) && ctest --output-on-failure -j $(JOBS); \
+	else \
+	  xvfb-run -a -s "-screen 0 1920x1080x24" sh -c 'cd $(BUILD) && ctest --output-on-failure -j $(JOBS)'; \
+	fi
+
+bench: build
+	@for b in $$(ls $(BUILD)/bench/ | grep '^bench_' ); do \
+	  [ -x $(BUILD)/bench/$$b ] && [ -f $(BUILD)/bench/$$b ] && { echo "== $$b"; $(BUILD)/bench/$$b || exit 1; }; \
+	done; true
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,15 @@
+#pragma once
+// The audio path: the board's sound through a small lock-free ring to the
+// audio engine's pull callback.
+#include <cstdint>
+
+// Reader thread: one frame's audio bytes (count may be 0 for a skipped read).
+void pushAudio(const uint8_t* bytes, int32_t count);
+// UI thread: (re)starts the output on the device named in settings.outputDevice.
+bool startAudio();
+// UI thread: clamps to 100 (unsigned compare), applies and stores settings.volume.
+void setVolume(int percent);
+// UI thread: the output's current volume (1.0 = full); 0 when there is none.
+float audioVolume();
+// UI thread at shutdown: releases the engine.
+void stopAudio();

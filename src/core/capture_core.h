@@ -1,0 +1,48 @@
+#pragma once
+// The capture core: frame pool, reader thread, start, device arrival, shutdown.
+#include <atomic>
+#include <thread>
+
+#include "core/frame_buffer.h"
+#include "usb/usb_backend.h"
+
+// What the capture core needs of the user interface. The Qt host posts to the
+// control window; tests and benchmarks provide their own.
+class CoreHost {
+public:
+    virtual ~CoreHost() = default;
+    // Reader thread: hand a filled buffer to the UI thread (WM_FRAME_READY).
+    // False when it could not be queued; the caller then keeps the buffer.
+    virtual bool postFrameReady(FrameBuffer* frame) = 0;
+    // UI thread: the current device needs a firmware update; run the modal
+    // update dialog. A result of 0 or less makes the core ask the UI to close.
+    virtual int runFirmwareUpdate() = 0;
+    // Any thread: ask the control window to close (WM_CLOSE).
+    virtual void postClose() = 0;
+    // Backend thread: a device of a class arrived; the host must bring this
+    // to the UI thread and call deviceArrival there.
+    virtual void postDeviceArrival(const usb::Guid& interfaceClass) = 0;
+};
+
+constexpr int kPoolSize = 12;
+
+// The pool and the reader thread. Static, lives as long as the process.
+struct FramePool {
+    FrameBuffer buffers[kPoolSize];
+    FrameQueue freeQueue;
+};
+extern FramePool framePool;
+
+// Starts the capture core: pool, reader thread, first connectDevice, and the
+// firmware check. A failure to create the pool or thread is fatal.
+bool usbThread_start(CoreHost& host, usb::Backend& backend);
+// UI thread: the arrival of a device of interfaceClass.
+void deviceArrival(const usb::Guid& interfaceClass);
+// UI thread: asks the host's firmware dialog when the current device needs it.
+void showFirmwareUpdate();
+// Stops the reader thread (up to 500 ms), closes the board. Audio and settings
+// are handled by the caller (see the UI's shutdown order).
+void usbThread_stop();
+
+// Frame dispatch's release of the UI thread's reference when there is no window.
+// (addRef/release are in frame_buffer.h.)
