@@ -2,6 +2,12 @@
 // The audio path: the board's sound through a small lock-free ring to the
 // audio engine's pull callback.
 #include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/audio_engine.h"
+
+class AudioRing;
 
 // Reader thread: one frame's audio bytes (count may be 0 for a skipped read).
 void pushAudio(const uint8_t* bytes, int32_t count);
@@ -13,3 +19,14 @@ void setVolume(int percent);
 float audioVolume();
 // UI thread at shutdown: releases the engine.
 void stopAudio();
+
+// UI thread, before the first startAudio: how to make the engine.
+void setAudioEngineFactory(audio::AudioEngineFactory factory);
+// UI thread: display names of the output devices; empty without an engine.
+std::vector<std::string> audioOutputDevices();
+// Any thread: the output's latency in samples, -1 while there is no output.
+int32_t audioLatencySamples();
+
+// For tests: the ring itself, and the pass the engine's callback runs.
+AudioRing& audioRing();
+const uint8_t* audioPass(uint32_t bytesRequired);

@@ -1,0 +1,141 @@
+#include "core/audio_path.h"
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "core/audio_ring.h"
+#include "core/debug_log.h"
+#include "core/link_stats.h"
+#include "ui/settings.h"
+
+namespace {
+
+AudioRing ring;
+
+// The feed runs on the engine's audio thread; it reads only the ring.
+class RingSource final : public audio::VoiceSource {
+public:
+    const uint8_t* passStart(uint32_t bytesRequired) override { return audioPass(bytesRequired); }
+};
+RingSource ringSource;
+
+// UI thread only.
+audio::AudioEngineFactory engineFactory = nullptr;
+std::unique_ptr<audio::AudioEngine> engine;
+std::unique_ptr<audio::AudioOutput> output;
+
+std::atomic<int32_t> latencySamples{-1};
+
+// Gate between the reader's push and a ring reset on the UI thread.
+// kClosed: no voice, chunks are dropped. kOpen: pushes may enter. kPushing:
+// the reader is inside a push. The reader only ever tries once and never
+// waits; the UI thread closes the gate by waiting out one push at most.
+enum Gate : int { kClosed, kOpen, kPushing };
+std::atomic<int> gate{kClosed};
+
+void closeGate() {
+    for (;;) {
+        int expected = kOpen;
+        if (gate.compare_exchange_weak(expected, kClosed, std::memory_order_acquire)) return;
+        if (expected == kClosed) return;
+        std::this_thread::yield();
+    }
+}
+
+void openGate() { gate.store(kOpen, std::memory_order_release); }
+
+void examineChunk(const uint8_t* bytes, int32_t count) {
+    uint8_t any = 0x00, all = 0xFF;
+    for (int32_t i = 0; i < count; ++i) {
+        any |= bytes[i];
+        all &= bytes[i];
+    }
+    linkStats.audioBytesSeen.store(count, std::memory_order_relaxed);
+    linkStats.audioAllZero.store(count != 0 && any == 0x00, std::memory_order_relaxed);
+    linkStats.audioAllOnes.store(count != 0 && all == 0xFF, std::memory_order_relaxed);
+}
+
+void releaseAll() {
+    output.reset();
+    latencySamples.store(-1, std::memory_order_relaxed);
+    engine.reset();
+}
+
+int chooseDevice() {
+    const std::string wanted = fieldToUtf8(settings.outputDevice);
+    const std::vector<std::string> names = engine->outputDevices();
+    for (size_t i = 0; i < names.size(); ++i)
+        if (names[i] == wanted) return static_cast<int>(i);
+    return audio::kDefaultDevice;
+}
+
+}  // namespace
+
+AudioRing& audioRing() { return ring; }
+
+const uint8_t* audioPass(uint32_t bytesRequired) {
+    const AudioRing::Pass pass = ring.pull(bytesRequired);
+    if (pass.data) linkStats.audioPos.store(pass.backlog, std::memory_order_relaxed);
+    return pass.data;
+}
+
+void pushAudio(const uint8_t* bytes, int32_t count) {
+    if (count < 0) count = 0;
+    if (debugConsoleOpen.load(std::memory_order_relaxed)) examineChunk(bytes, count);
+    int expected = kOpen;
+    if (!gate.compare_exchange_strong(expected, kPushing, std::memory_order_acquire)) return;
+    ring.push(bytes, static_cast<uint32_t>(count));
+    gate.store(kOpen, std::memory_order_release);
+}
+
+void setAudioEngineFactory(audio::AudioEngineFactory factory) { engineFactory = factory; }
+
+bool startAudio() {
+    // The old voice's last pass has returned once it is destroyed, and the
+    // reader is kept out until the new voice runs: neither side ever sees a
+    // half-reset ring.
+    closeGate();
+    if (output) {
+        output.reset();
+        latencySamples.store(-1, std::memory_order_relaxed);
+    } else if (!engine) {
+        if (!engineFactory) return false;
+        engine = engineFactory();
+        if (!engine) return false;
+    }
+
+    ring.setTotals(0, 0);
+    std::unique_ptr<audio::AudioOutput> opened = engine->openOutput(chooseDevice(), ringSource);
+    if (!opened || !opened->start()) {
+        opened.reset();
+        releaseAll();
+        return false;
+    }
+    output = std::move(opened);
+    latencySamples.store(output->latencySamples(), std::memory_order_relaxed);
+    setVolume(settings.volume);
+    openGate();
+    return true;
+}
+
+void setVolume(int percent) {
+    if (!output) return;
+    const unsigned clamped = static_cast<unsigned>(percent) > 100u ? 100u : static_cast<unsigned>(percent);
+    output->setVolume(static_cast<float>(clamped) / 100.0f);
+    settings.volume = static_cast<int32_t>(clamped);
+}
+
+float audioVolume() { return output ? output->volume() : 0.0f; }
+
+void stopAudio() {
+    closeGate();
+    releaseAll();
+}
+
+std::vector<std::string> audioOutputDevices() {
+    if (!engine) return {};
+    return engine->outputDevices();
+}
+
+int32_t audioLatencySamples() { return latencySamples.load(std::memory_order_relaxed); }
