@@ -68,8 +68,9 @@ void loadSettings();
 void saveSettings();
 
 // Applies a folder the user picked (from the folder dialog): appends '/',
-// stores it, makes it current and restarts both counters.
-void applyOutputFolder(std::string_view folderUtf8);
+// stores it, makes it current and restarts both counters. False, with nothing
+// changed, for an empty path or one too long for outputFolder.
+bool applyOutputFolder(std::string_view folderUtf8);
 
 // The first free name "%05d%s" from the counter upward in the current
 // directory, into name (16 characters with the NUL). False when the numbers
@@ -85,5 +86,6 @@ template <size_t N>
 void utf8ToField(char16_t (&field)[N], std::string_view text) { utf8ToField(field, N, text); }
 
 // Where the settings file lives: $XDG_CONFIG_HOME/Wren Capture/ (or ~/.config/...).
+// Both are "" when there is no config folder; load and save create the folder.
 std::string settingsFolder();
 std::string settingsFilePath();
