@@ -44,5 +44,9 @@ void showFirmwareUpdate();
 // are handled by the caller (see the UI's shutdown order).
 void usbThread_stop();
 
-// Frame dispatch's release of the UI thread's reference when there is no window.
-// (addRef/release are in frame_buffer.h.)
+// Puts all twelve buffers back into an empty free queue with no holders
+// (usbThread_start does this; tests call it between cases). Only while no
+// reader thread runs and no consumer holds a buffer.
+void resetFramePool();
+// True between usbThread_start and usbThread_stop.
+bool captureCoreRunning();

@@ -1,5 +1,6 @@
 #pragma once
 // The device link: the only code that talks to the capture board.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -23,7 +24,8 @@ using ProgressFn = void (*)(int thousandths);
 // The null device: every operation fails. Callers never test for absence.
 class UsbDevice {
 public:
-    int32_t openState = Closed;
+    // Written under deviceLock; the reader thread tests it without the lock.
+    std::atomic<int32_t> openState{Closed};
 
     virtual bool open(const usb::Guid* guid);
     virtual void close();
