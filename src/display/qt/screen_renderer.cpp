@@ -1,0 +1,153 @@
+#include "display/qt/screen_renderer.h"
+
+#include <QOpenGLContext>
+#include <QOpenGLShaderProgram>
+#include <vector>
+
+#ifndef GL_BGRA
+#define GL_BGRA 0x80E1
+#endif
+#ifndef GL_UNPACK_ROW_LENGTH
+#define GL_UNPACK_ROW_LENGTH 0x0CF2
+#endif
+
+namespace {
+
+const char* const kVertexShader = R"(
+attribute vec2 position;
+attribute vec2 texCoord;
+varying vec2 uv;
+void main() {
+    uv = texCoord;
+    gl_Position = vec4(position, 0.0, 1.0);
+}
+)";
+
+// The fourth byte of a display pixel is undefined: the picture is opaque.
+const char* const kFragmentShader = R"(
+#ifdef GL_ES
+precision mediump float;
+#endif
+uniform sampler2D picture;
+varying vec2 uv;
+void main() {
+    gl_FragColor = vec4(texture2D(picture, uv).rgb, 1.0);
+}
+)";
+
+int powerOfTwoAtLeast(int n) {
+    int p = 1;
+    while (p < n) p <<= 1;
+    return p;
+}
+
+}  // namespace
+
+ScreenRenderer::~ScreenRenderer() {
+    // GL objects go with their context; release() frees them earlier when it can.
+    delete program_;
+}
+
+bool ScreenRenderer::init(int pictureWidth, int pictureHeight) {
+    release();
+    if (!QOpenGLContext::currentContext()) return false;
+    initializeOpenGLFunctions();
+    pictureWidth_ = pictureWidth;
+    pictureHeight_ = pictureHeight;
+    textureWidth_ = powerOfTwoAtLeast(pictureWidth);
+    textureHeight_ = powerOfTwoAtLeast(pictureHeight);
+
+    program_ = new QOpenGLShaderProgram;
+    if (!program_->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) ||
+        !program_->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader) ||
+        !program_->link()) {
+        delete program_;
+        program_ = nullptr;
+        return false;
+    }
+    positionLocation_ = program_->attributeLocation("position");
+    texCoordLocation_ = program_->attributeLocation("texCoord");
+
+    glGenTextures(1, &texture_);
+    glBindTexture(GL_TEXTURE_2D, texture_);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    // A window with no picture yet (or a mode that gets none) shows black.
+    const std::vector<uint32_t> black(size_t(textureWidth_) * size_t(textureHeight_), 0);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, textureWidth_, textureHeight_, 0, GL_BGRA,
+                 GL_UNSIGNED_BYTE, black.data());
+    if (glGetError() != GL_NO_ERROR) {
+        release();
+        return false;
+    }
+    ready_ = true;
+    return true;
+}
+
+void ScreenRenderer::release() {
+    if (QOpenGLContext::currentContext() && texture_ != 0) glDeleteTextures(1, &texture_);
+    texture_ = 0;
+    delete program_;
+    program_ = nullptr;
+    ready_ = false;
+}
+
+void ScreenRenderer::upload(const uint32_t* first, int rowLength) {
+    if (!ready_) return;
+    glBindTexture(GL_TEXTURE_2D, texture_);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, rowLength);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, pictureWidth_, pictureHeight_, GL_BGRA, GL_UNSIGNED_BYTE,
+                    first);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+}
+
+void ScreenRenderer::clear(int clientWidth, int clientHeight) {
+    glViewport(0, 0, clientWidth, clientHeight);
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+}
+
+void ScreenRenderer::draw(const QuadVertex quad[4], int clientWidth, int clientHeight,
+                          bool pointScaling) {
+    clear(clientWidth, clientHeight);
+    if (!ready_ || clientWidth <= 0 || clientHeight <= 0) return;
+
+    // Window pixels to normalised device coordinates. GL puts pixel centres
+    // at half-integers where the quad has them at integers: add half a pixel
+    // back, so that texel centres land on pixel centres at 1:1.
+    float vertices[16];
+    for (int i = 0; i < 4; ++i) {
+        vertices[4 * i + 0] = (quad[i].x + 0.5f) * 2.0f / float(clientWidth) - 1.0f;
+        vertices[4 * i + 1] = 1.0f - (quad[i].y + 0.5f) * 2.0f / float(clientHeight);
+        vertices[4 * i + 2] = quad[i].u;
+        vertices[4 * i + 3] = quad[i].v;
+    }
+
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_BLEND);
+    glDisable(GL_CULL_FACE);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, texture_);
+    const GLint filter = pointScaling ? GL_NEAREST : GL_LINEAR;
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+
+    program_->bind();
+    program_->setUniformValue("picture", 0);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glEnableVertexAttribArray(GLuint(positionLocation_));
+    glEnableVertexAttribArray(GLuint(texCoordLocation_));
+    glVertexAttribPointer(GLuint(positionLocation_), 2, GL_FLOAT, GL_FALSE, 4 * sizeof(float),
+                          vertices);
+    glVertexAttribPointer(GLuint(texCoordLocation_), 2, GL_FLOAT, GL_FALSE, 4 * sizeof(float),
+                          vertices + 2);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    glDisableVertexAttribArray(GLuint(positionLocation_));
+    glDisableVertexAttribArray(GLuint(texCoordLocation_));
+    program_->release();
+}

@@ -1,0 +1,52 @@
+#pragma once
+// The GL side of one screen window: a power-of-two texture that holds the
+// window's picture, and a textured quad over a black background.
+#include <QOpenGLFunctions>
+#include <cstdint>
+
+class QOpenGLContext;
+class QOpenGLShaderProgram;
+
+// One corner of the quad in window pixels (y down, pixel centres at integer
+// coordinates) with its texture coordinates.
+struct QuadVertex {
+    float x, y, u, v;
+};
+
+class ScreenRenderer : protected QOpenGLFunctions {
+public:
+    ScreenRenderer() = default;
+    ~ScreenRenderer();
+    ScreenRenderer(const ScreenRenderer&) = delete;
+    ScreenRenderer& operator=(const ScreenRenderer&) = delete;
+
+    // With the context current: shader and a black texture big enough for
+    // pictureWidth x pictureHeight. False leaves the renderer unusable.
+    bool init(int pictureWidth, int pictureHeight);
+    // With the context current; safe to call when init failed or never ran.
+    void release();
+    bool ready() const { return ready_; }
+
+    int textureWidth() const { return textureWidth_; }
+    int textureHeight() const { return textureHeight_; }
+
+    // Copies the picture rows straight from a display image: pictureHeight
+    // rows of pictureWidth pixels from `first`, rowLength pixels apart.
+    void upload(const uint32_t* first, int rowLength);
+    // Clears to black and draws the quad (strip order) into a client area of
+    // clientWidth x clientHeight device pixels.
+    void draw(const QuadVertex quad[4], int clientWidth, int clientHeight, bool pointScaling);
+    // Only the black background (no picture yet, or nothing to show).
+    void clear(int clientWidth, int clientHeight);
+
+private:
+    bool ready_ = false;
+    QOpenGLShaderProgram* program_ = nullptr;
+    unsigned texture_ = 0;
+    int pictureWidth_ = 0;
+    int pictureHeight_ = 0;
+    int textureWidth_ = 0;
+    int textureHeight_ = 0;
+    int positionLocation_ = -1;
+    int texCoordLocation_ = -1;
+};
