@@ -1,0 +1,26 @@
+#pragma once
+// The firmware update: picks the image for the board's device type, checks
+// it, programs it into the flash page by page with read-back, keeps the
+// board's own data at the end of the flash, and tells the board to reload.
+#include <cstdint>
+
+#include "core/device.h"
+#include "firmware/flash_link.h"
+
+constexpr uint32_t kFirmwareImageLimit = 0x7E000;  // the board's own data starts here
+constexpr uint32_t kKeptAddress1 = 0x7E000;
+constexpr uint32_t kKeptLength1 = 8;
+constexpr uint32_t kKeptAddress2 = 0x7F080;
+constexpr uint32_t kKeptLength2 = 128;
+
+// Resource id of the image for a device type; 0 for an unknown type.
+int firmwareResourceId(uint8_t deviceType);
+
+// The whole update over a link; returns 0 or the failure code. The device's
+// updateFirmware is this over the open board.
+int updateFirmwareOver(FlashLink& link, ProgressFn progress);
+
+// The board data read before the first erase is remembered per board for the
+// rest of the run, so that a retry after a failed write-back restores the
+// originals. Tests start from a clean slate with this.
+void forgetKeptBoardData();
