@@ -181,10 +181,13 @@ bool usbThread_start(CoreHost& host, usb::Backend& backend) {
         [hostPtr = &host](const usb::Guid& interfaceClass) { hostPtr->postDeviceArrival(interfaceClass); });
 
     stopFlag = false;
-    if (!allocatePool() || !startReader(&host)) fatalError("usbThread_start() failed");
+    if (!allocatePool()) fatalError("usbThread_start() failed");
     running = true;
-
+    // The board is opened before the reader's first pass, so that pass does
+    // not find an unopened board and deliver a needless black frame.
     connectDevice(nullptr);
+    if (!startReader(&host)) fatalError("usbThread_start() failed");
+
     showFirmwareUpdate();
     return true;
 }

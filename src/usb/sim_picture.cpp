@@ -92,6 +92,7 @@ const int16_t* sineTable() {
 }  // namespace
 
 SimBoard::Rgb SimBoard::expectedPixel(uint64_t frame, bool bottom, int x, int y) {
+    if (x < kMarkerSize && y < kMarkerSize) return kWhite;  // nothing covers the corner marker
     if (!bottom) {
         const int bar = topBarX(frame);
         if (x >= bar && x < bar + kBarWidth) return kMagenta;
@@ -143,7 +144,7 @@ void drawStillPicture(uint8_t* video) {
 void drawMovingParts(uint8_t* video, uint64_t frame) {
     const int topBar = topBarX(frame);
     for (int x = topBar; x < topBar + kBarWidth && x < SimBoard::kTopWidth; ++x)
-        for (int y = 0; y < SimBoard::kHeight; ++y) putPixel(video, x, y, kMagenta);
+        for (int y = 0; y < SimBoard::kHeight; ++y) putPixel(video, x, y, SimBoard::expectedPixel(frame, false, x, y));
     const int bottomBar = bottomBarY(frame);
     for (int y = bottomBar; y < bottomBar + kBarWidth && y < SimBoard::kHeight; ++y)
         for (int x = 0; x < SimBoard::kBottomWidth; ++x)
