@@ -6,7 +6,7 @@
 
 #include "core/debug_log.h"
 #include "core/fatal.h"
-#include "display/frame_pixels.h"
+#include "display/convert_columns.h"
 #include "display/stuck_bits.h"
 #include "ui/settings.h"
 
@@ -23,24 +23,6 @@ const DisplayLayout displayTypeTable[kDisplayTypeCount] = {
 };
 
 namespace {
-
-// Converts frame columns [column, column + columns) in screen rows
-// [firstRow, firstRow + rows) into image rows starting at out, stride pixels
-// apart. It works in strips of 16 columns: each column is read front to
-// back while the strip's output (one cache line per row) stays in L1.
-void convertColumns(const uint8_t* frame, int column, int columns, int firstRow, int rows, uint32_t* out,
-                    int stride) {
-    constexpr int kStrip = 16;
-    for (int strip = 0; strip < columns; strip += kStrip) {
-        const int width = columns - strip < kStrip ? columns - strip : kStrip;
-        for (int i = 0; i < width; ++i) {
-            // Rows go up the screen as the column's bytes go down.
-            const uint8_t* src = frame + framePixelOffset(column + strip + i, firstRow);
-            uint32_t* dst = out + strip + i;
-            for (int r = 0; r < rows; ++r) dst[r * stride] = framePixel(src - 3 * r);
-        }
-    }
-}
 
 // Repeats `pixels` pixels found at `from` in each of `rows` rows, `stride` apart.
 void copyInRows(uint32_t* image, int from, int to, int pixels, int firstRow, int rows, int stride) {

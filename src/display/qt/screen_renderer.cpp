@@ -96,6 +96,13 @@ void ScreenRenderer::release() {
     ready_ = false;
 }
 
+void ScreenRenderer::abandon() {
+    texture_ = 0;
+    delete program_;  // only frees the wrapper: its context is gone
+    program_ = nullptr;
+    ready_ = false;
+}
+
 void ScreenRenderer::upload(const uint32_t* first, int rowLength) {
     if (!ready_) return;
     glBindTexture(GL_TEXTURE_2D, texture_);

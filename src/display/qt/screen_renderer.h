@@ -25,6 +25,8 @@ public:
     bool init(int pictureWidth, int pictureHeight);
     // With the context current; safe to call when init failed or never ran.
     void release();
+    // Forgets the GL objects without touching GL: their context is gone.
+    void abandon();
     bool ready() const { return ready_; }
 
     int textureWidth() const { return textureWidth_; }

@@ -1,0 +1,447 @@
+#include "display/qt/screen_window.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QResizeEvent>
+#include <QStyleHints>
+#include <QSurfaceFormat>
+
+#include "core/debug_log.h"
+#include "core/fatal.h"
+#include "core/link_stats.h"
+#include "display/qt/screen_geometry_adapter.h"
+#include "display/qt/screen_host.h"
+#include "record/recording.h"
+#include "ui/settings.h"
+
+namespace {
+
+std::atomic<ScreenWindow::FrameDrawnHook> frameDrawnHook{nullptr};
+
+// Posted at low priority: frames queued behind each other are all handed
+// over before the window draws once, and nothing waits on a timer.
+const QEvent::Type kPaintEvent = QEvent::Type(QEvent::registerEventType());
+
+// Immediate presentation: drawing never waits for the vertical blank, so a
+// frame reaches the screen as soon as it is drawn and two windows do not
+// halve each other's rate.
+QSurfaceFormat screenFormat() {
+    QSurfaceFormat format = QSurfaceFormat::defaultFormat();
+    format.setSwapInterval(0);
+    format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
+    format.setDepthBufferSize(0);
+    format.setStencilBufferSize(0);
+    format.setAlphaBufferSize(0);
+    return format;
+}
+
+}  // namespace
+
+ScreenWindow::ScreenWindow(ScreenHost& host) : host_(host) {
+    sizingTitleTimer_.setSingleShot(true);
+    sizingTitleTimer_.setInterval(300);
+    connect(&sizingTitleTimer_, &QTimer::timeout, this, [this] { setTitle(title_); });
+}
+
+ScreenWindow::~ScreenWindow() { shutdown(); }
+
+void ScreenWindow::setFrameDrawnHook(FrameDrawnHook hook) { frameDrawnHook = hook; }
+
+bool ScreenWindow::init(const QString& title, int naturalWidth, int naturalHeight, WindowMode mode,
+                        int index) {
+    title_ = title;
+    naturalWidth_ = naturalWidth;
+    naturalHeight_ = naturalHeight;
+    mode_ = mode;
+    index_ = index;
+    if (settings.windowWidth[index] == 0) {
+        settings.windowWidth[index] = naturalWidth;
+        settings.windowHeight[index] = naturalHeight;
+    }
+
+    setSurfaceType(QSurface::OpenGLSurface);
+    setFormat(screenFormat());
+    setTitle(title_);
+    setIcon(QIcon(QStringLiteral(":/icons/101.png")));
+    setMinimumSize(QSize(naturalWidth, naturalHeight));
+    resize(settings.windowWidth[index], settings.windowHeight[index]);
+    setFlag(Qt::WindowStaysOnTopHint, settings.alwaysOnTop != 0);
+    create();
+    if (!handle()) return false;
+
+    context_ = std::make_unique<QOpenGLContext>();
+    context_->setFormat(requestedFormat());
+    if (!context_->create() || !context_->makeCurrent(this) ||
+        !renderer_.init(naturalWidth_, naturalHeight_)) {
+        debugPrintf("dx.init() failed\n");
+        fatalError("dx.init() failed");
+    }
+    context_->doneCurrent();
+
+    lastNormalGeometry_ = geometry();
+    show();
+    return true;
+}
+
+void ScreenWindow::shutdown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    sizingTitleTimer_.stop();
+    {
+        std::lock_guard lock(frameMutex_);
+        if (held_) ::release(held_);
+        held_ = nullptr;
+        uploadPending_ = false;
+    }
+    if (context_ && context_->isValid() && context_->makeCurrent(this)) {
+        renderer_.release();
+        context_->doneCurrent();
+    } else {
+        renderer_.abandon();
+    }
+    context_.reset();
+    hide();
+    destroy();
+}
+
+void ScreenWindow::setFrame(FrameBuffer* frame) {
+    FrameBuffer* previous;
+    {
+        std::lock_guard lock(frameMutex_);
+        previous = held_;
+        held_ = frame;
+        uploadPending_ = true;
+    }
+    // Released after the window's lock: the last release takes the pool's lock.
+    if (previous) ::release(previous);
+    if (!shutDown_) QCoreApplication::postEvent(this, new QEvent(kPaintEvent), Qt::LowEventPriority);
+}
+
+FrameBuffer* ScreenWindow::heldFrame() {
+    std::lock_guard lock(frameMutex_);
+    return held_;
+}
+
+bool ScreenWindow::event(QEvent* event) {
+    if (event->type() == kPaintEvent || event->type() == QEvent::UpdateRequest) {
+        QCoreApplication::removePostedEvents(this, kPaintEvent);
+        render(false);
+        return true;
+    }
+    if (event->type() == QEvent::Close) {
+        // Closing any screen window closes the application; the control
+        // window closes the screen windows itself.
+        event->ignore();
+        host_.postCloseApplication();
+        return true;
+    }
+    return QWindow::event(event);
+}
+
+void ScreenWindow::exposeEvent(QExposeEvent*) {
+    if (isExposed()) render(false);
+}
+
+bool ScreenWindow::makeCurrentOrRecover() {
+    if (glBroken_ || !context_) return false;
+    if (context_->isValid() && context_->makeCurrent(this)) return renderer_.ready();
+
+    // The context was lost (driver reset): its objects died with it. Build a
+    // new one once; if that fails the window stays black from now on.
+    renderer_.abandon();
+    context_ = std::make_unique<QOpenGLContext>();
+    context_->setFormat(requestedFormat());
+    if (context_->create() && context_->makeCurrent(this) &&
+        renderer_.init(naturalWidth_, naturalHeight_)) {
+        std::lock_guard lock(frameMutex_);
+        uploadPending_ = true;
+        return true;
+    }
+    debugPrintf("dx.init() failed\n");
+    glBroken_ = true;
+    return false;
+}
+
+bool ScreenWindow::drawHeldFrame() {
+    const qreal ratio = devicePixelRatio();
+    const int clientWidth = int(width() * ratio);
+    const int clientHeight = int(height() * ratio);
+
+    std::lock_guard lock(frameMutex_);
+    if (!held_) {
+        renderer_.clear(clientWidth, clientHeight);
+        return false;
+    }
+    if (uploadPending_) {
+        uploadPending_ = false;
+        if (const uint32_t* first = pictureStart(*held_, mode_, naturalWidth_, naturalHeight_))
+            renderer_.upload(first, held_->layout.imageWidth);
+    }
+    QuadVertex quad[4];
+    const bool overscanApplies = settings.overscanOn && isFullScreen();
+    screenQuad(naturalWidth_, naturalHeight_, renderer_.textureWidth(), renderer_.textureHeight(),
+               clientWidth, clientHeight, overscanApplies, settings.overscan, quad);
+    renderer_.draw(quad, clientWidth, clientHeight, settings.pointScaling != 0);
+    return true;
+}
+
+void ScreenWindow::render(bool forGrab) {
+    if (shutDown_ || (!forGrab && !isExposed())) return;
+    if (!makeCurrentOrRecover()) return;
+    FrameBuffer* drawn = nullptr;
+    if (drawHeldFrame()) {
+        std::lock_guard lock(frameMutex_);
+        drawn = held_;
+    }
+    if (forGrab) return;
+    context_->swapBuffers(this);
+    if (drawn) {
+        linkStats.paintCounter.fetch_add(1, std::memory_order_relaxed);
+        if (FrameDrawnHook hook = frameDrawnHook.load()) hook(drawn);
+    }
+    emit frameSwapped();
+}
+
+QImage ScreenWindow::grabFramebuffer() {
+    if (shutDown_ || !makeCurrentOrRecover()) return {};
+    render(true);
+    const qreal ratio = devicePixelRatio();
+    const int w = int(width() * ratio);
+    const int h = int(height() * ratio);
+    QImage image(w, h, QImage::Format_RGBA8888);
+    QOpenGLFunctions* gl = context_->functions();
+    gl->glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    gl->glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
+    // GL's rows run bottom-up.
+    return image.mirrored(false, true).convertToFormat(QImage::Format_RGB32);
+}
+
+// Sizing ----------------------------------------------------------------------
+
+void ScreenWindow::resizeEvent(QResizeEvent*) {
+    const QRect now = geometry();
+    const bool normal = !(windowStates() & (Qt::WindowFullScreen | Qt::WindowMaximized |
+                                            Qt::WindowMinimized));
+    if (!shutDown_ && normal && !wantFullScreen_) {
+        const QSize stored(settings.windowWidth[index_], settings.windowHeight[index_]);
+        // Our own resizes (and the first one at creation) arrive at the
+        // stored size; anything else is the user dragging a border.
+        if (now.size() != stored) applySizing(lastNormalGeometry_, now);
+        lastNormalGeometry_ = geometry();
+    }
+    if (isExposed()) render(false);
+}
+
+void ScreenWindow::moveEvent(QMoveEvent*) {
+    const bool normal = !(windowStates() & (Qt::WindowFullScreen | Qt::WindowMaximized |
+                                            Qt::WindowMinimized));
+    if (normal && !wantFullScreen_) lastNormalGeometry_ = geometry();
+}
+
+void ScreenWindow::applySizing(const QRect& previous, const QRect& proposed) {
+    const SizingEdge edge = inferSizingEdge(previous, proposed);
+    const QSize size = sizedClient(edge, proposed.size(), naturalSize());
+    settings.windowWidth[index_] = size.width();
+    settings.windowHeight[index_] = size.height();
+    showSizingTitle(size.width(), size.height());
+
+    // Keep the side opposite the dragged one where it is.
+    QRect target(proposed.topLeft(), size);
+    if (edge == SizingEdge::Left || edge == SizingEdge::TopLeft || edge == SizingEdge::BottomLeft)
+        target.moveRight(proposed.right());
+    if (edge == SizingEdge::Top || edge == SizingEdge::TopLeft || edge == SizingEdge::TopRight)
+        target.moveBottom(proposed.bottom());
+    if (target != proposed) setGeometry(target);
+}
+
+void ScreenWindow::showSizingTitle(int width, int height) {
+    setTitle(QStringLiteral("%1 x %2").arg(width).arg(height));
+    sizingTitleTimer_.start();
+}
+
+// Full screen and z-order -------------------------------------------------------
+
+bool ScreenWindow::isFullScreen() const {
+    return windowStates() & (Qt::WindowFullScreen | Qt::WindowMaximized);
+}
+
+void ScreenWindow::toggleFullScreen() {
+    if (isFullScreen()) {
+        leaveFullScreen();
+        return;
+    }
+    wantFullScreen_ = true;
+    setFlag(Qt::WindowStaysOnTopHint, true);  // full screen is always on top
+    showFullScreen();
+    render(false);
+}
+
+void ScreenWindow::leaveFullScreen() {
+    wantFullScreen_ = false;
+    showNormal();
+    setFlag(Qt::WindowStaysOnTopHint, settings.alwaysOnTop != 0);
+    render(false);
+}
+
+void ScreenWindow::applyTopmost() {
+    setFlag(Qt::WindowStaysOnTopHint, settings.alwaysOnTop != 0 || isFullScreen());
+}
+
+// Input ------------------------------------------------------------------------
+
+void ScreenWindow::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        leaveFullScreen();
+        break;
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+        stepOverscan(event->key() == Qt::Key_PageUp);
+        render(false);
+        break;
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+        host_.forwardVolumeKey(*event);
+        break;
+    case Qt::Key_F2:
+        postCommand(kCmdSplit);
+        break;
+    case Qt::Key_F3:
+        postCommand(kCmdAlwaysOnTop);
+        break;
+    case Qt::Key_F4:
+        postCommand(settings.pointScaling == 0 ? kCmdPoint : kCmdBilinear);
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (event->modifiers() & Qt::AltModifier) toggleFullScreen();
+        break;
+    case Qt::Key_Menu:
+        showContextMenu(mapToGlobal(QPoint(0, 0)));
+        break;
+    case Qt::Key_F10:
+        if (event->modifiers() & Qt::ShiftModifier) showContextMenu(mapToGlobal(QPoint(0, 0)));
+        break;
+    default:
+        QWindow::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+void ScreenWindow::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && !isFullScreen()) {
+        dragging_ = true;
+        dragOrigin_ = event->position().toPoint();
+    }
+}
+
+void ScreenWindow::mouseMoveEvent(QMouseEvent* event) {
+    if (!dragging_ || !(event->buttons() & Qt::LeftButton)) return;
+    const QPoint offset = event->position().toPoint() - dragOrigin_;
+    // The window system moves the window once the pointer really drags (a
+    // double-click must still reach us); without one we move it ourselves.
+    if (offset.manhattanLength() < QGuiApplication::styleHints()->startDragDistance()) return;
+    if (startSystemMove()) {
+        dragging_ = false;
+        return;
+    }
+    setPosition(position() + offset);
+}
+
+void ScreenWindow::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) dragging_ = false;
+    if (event->button() == Qt::RightButton) showContextMenu(event->globalPosition().toPoint());
+}
+
+void ScreenWindow::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        dragging_ = false;
+        toggleFullScreen();
+    }
+}
+
+// Commands and the context menu --------------------------------------------------
+
+void ScreenWindow::postCommand(int id) {
+    QMetaObject::invokeMethod(this, [this, id] { command(id); }, Qt::QueuedConnection);
+}
+
+void ScreenWindow::command(int id) {
+    auto chooseType = [this](uint32_t type) {
+        if (settings.displayType != type) host_.postSetLayout(settings.splitWindows != 0, int(type));
+    };
+    switch (id) {
+    case kCmdBilinear:
+        settings.pointScaling = 0;
+        break;
+    case kCmdPoint:
+        settings.pointScaling = 1;
+        break;
+    case kCmdAlwaysOnTop:
+        settings.alwaysOnTop = settings.alwaysOnTop ? 0 : 1;
+        host_.postApplyTopmost();
+        break;
+    case kCmdFullScreen:
+        toggleFullScreen();
+        break;
+    case kCmdSplit:
+        host_.postSetLayout(settings.splitWindows == 0, int(settings.displayType));
+        break;
+    case kCmdType2D: chooseType(1); break;
+    case kCmdTypeSideBySide: chooseType(2); break;
+    case kCmdTypeStretched: chooseType(3); break;
+    case kCmdTypeVision: chooseType(4); break;
+    case kCmdTypeUpscaled: chooseType(5); break;
+    case kCmdTypeOneToOne: chooseType(6); break;
+    default:
+        break;
+    }
+}
+
+std::unique_ptr<QMenu> ScreenWindow::createContextMenu() {
+    auto menu = std::make_unique<QMenu>();
+    auto item = [](QMenu* into, const QString& text, int id, bool checked, bool enabled = true) {
+        QAction* action = into->addAction(text);
+        action->setData(id);
+        action->setCheckable(true);
+        action->setChecked(checked);
+        action->setEnabled(enabled);
+        return action;
+    };
+    const uint32_t type = settings.displayType;
+
+    QMenu* types = menu->addMenu(QStringLiteral("Display type"));
+    item(types, QStringLiteral("2D"), kCmdType2D, type == 1);
+    item(types, QStringLiteral("3D side by side"), kCmdTypeSideBySide, false, false);
+    item(types, QStringLiteral("3D SBS stretched"), kCmdTypeStretched, false, false);
+    item(types, QStringLiteral("NVidia 3D Vision"), kCmdTypeVision, false, false);
+    item(types, QStringLiteral("DS (upscaled)"), kCmdTypeUpscaled, type == 5);
+    item(types, QStringLiteral("DS (1:1)"), kCmdTypeOneToOne, type == 6);
+    // The recording's region was fixed by the display type it started with.
+    types->menuAction()->setEnabled(!recordingRunning());
+
+    item(menu.get(), QStringLiteral("Split Window\tF2"), kCmdSplit, settings.splitWindows != 0);
+    item(menu.get(), QStringLiteral("Always on top\tF3"), kCmdAlwaysOnTop, settings.alwaysOnTop != 0);
+    QMenu* scaling = menu->addMenu(QStringLiteral("Scaling\tF4"));
+    item(scaling, QStringLiteral("Bilinear"), kCmdBilinear, settings.pointScaling == 0);
+    item(scaling, QStringLiteral("Point"), kCmdPoint, settings.pointScaling != 0);
+    menu->addSeparator();
+    item(menu.get(), QStringLiteral("Full Screen\tAlt+Enter"), kCmdFullScreen, isFullScreen());
+    // Shows the state only; Page Up and Page Down change it.
+    item(menu.get(), QStringLiteral("Overscan\tPgUp/Dn"), kCmdOverscan, settings.overscanOn != 0,
+         false);
+    return menu;
+}
+
+void ScreenWindow::showContextMenu(const QPoint& globalPos) {
+    std::unique_ptr<QMenu> menu = createContextMenu();
+    QAction* chosen = menu->exec(globalPos);
+    if (chosen && chosen->data().isValid()) command(chosen->data().toInt());
+}
