@@ -2,11 +2,13 @@
 // What the control window uses of recording: start, stop, the status text,
 // and the capture source filter's frame intake.
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "core/frame_buffer.h"
-
-using HRESULT = int32_t;
+#include "record/hresult.h"
+#include "record/media.h"
 
 // The capture source filter's application interface.
 class IKestrelCaptureApp {
@@ -34,3 +36,28 @@ bool recordingRunning();
 // is missing; the UI installs the dialog (result > 0 = confirmed).
 using CodecDialogHook = int (*)();
 void setCodecDialogHook(CodecDialogHook hook);
+
+// A recording that fails while it runs (the compressor, a full disk or a
+// vanished folder, a removed sound device) stops itself: the file is completed
+// as far as it can be, the frames go back to the pool, recordingApp() becomes
+// null and recordingRunning() false, and formatRecordingStatus() returns
+// "<folder><file>\nStopped: <reason>." until the next start. The control
+// window notices it on its status timer (recordingRunning() false while its
+// record button is checked) and only needs to uncheck the button.
+// The reason of the last failure, empty when the last recording ended normally.
+std::string recordingFailure();
+
+// Device lookup by friendly name. The visitor gets each device of the
+// category in order and returns a filter to end the search (null goes on).
+using DeviceVisitor = std::function<std::shared_ptr<media::Filter>(
+    const media::Moniker& moniker, const std::string& friendlyName, const char* name)>;
+std::shared_ptr<media::Filter> findDevice(const char* name, media::Category category, const DeviceVisitor& visitor);
+// The device whose friendly name equals name exactly.
+std::shared_ptr<media::Filter> visitByName(const media::Moniker& moniker, const std::string& friendlyName,
+                                           const char* name);
+// The first device, whatever its name.
+std::shared_ptr<media::Filter> visitFirstDevice(const media::Moniker& moniker, const std::string& friendlyName,
+                                                const char* name);
+// A video compressor by name; when name is settings.videoCodec it gets the
+// saved quality and state block.
+std::shared_ptr<media::VideoCompressor> getFilter(const std::string& name);

@@ -1,32 +1,231 @@
 // The recording graph: capture source, video compressor, optional sound,
 // one AVI file. Everything here runs on the UI thread.
-#include "record/recording.h"
-
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 
+#include "core/debug_log.h"
+#include "display/decode.h"
+#include "record/capture_filter.h"
+#include "record/recording.h"
 #include "ui/settings.h"
 
 namespace {
+
+// The recorder state: a recording exists while graph and app are present.
+struct Recorder {
+    std::unique_ptr<media::Graph> graph;  // keeps every filter of the graph alive
+    std::shared_ptr<DSFilter> app;
+    char fileName[32] = {};
+    uint32_t lastStatusTime = 0;  // ms; 0 = never
+    uint32_t lastStatusSize = 0;  // kB
+    std::string failure;          // why the last recording stopped by itself
+};
+Recorder recorder;
 CodecDialogHook codecDialogHook = nullptr;
-char recordingFileName[32] = {};
+
+uint32_t timeMs() {
+    auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+const DisplayLayout& recordedLayout() {
+    uint32_t type = settings.displayType;
+    return displayTypeTable[type < kDisplayTypeCount && type > 0 ? type : 1];
+}
+
+// A running graph that failed is taken down here, on the UI thread.
+void checkFailure() {
+    std::string why;
+    if (!recorder.graph || !recorder.app || !recorder.graph->failed(&why)) return;
+    stopRecordingGraph();
+    recorder.failure = why.empty() ? "recording failed" : why;
+}
+
 }  // namespace
 
 void setCodecDialogHook(CodecDialogHook hook) { codecDialogHook = hook; }
 
-bool startRecordingGraph(const char* fileName) {
-    std::snprintf(recordingFileName, sizeof recordingFileName, "%s", fileName ? fileName : "");
-    return false;
+std::string recordingFailure() { return recorder.failure; }
+
+// ---- Devices ------------------------------------------------------------------
+
+std::shared_ptr<media::Filter> findDevice(const char* name, media::Category category, const DeviceVisitor& visitor) {
+    for (const media::Moniker& moniker : media::enumerateCategory(category)) {
+        if (moniker.friendlyName.empty()) continue;
+        if (auto filter = visitor(moniker, moniker.friendlyName, name)) return filter;
+    }
+    return nullptr;
 }
 
-void stopRecordingGraph() {}
+std::shared_ptr<media::Filter> visitByName(const media::Moniker& moniker, const std::string& friendlyName,
+                                           const char* name) {
+    if (!name || friendlyName != name) return nullptr;
+    return moniker.BindToObject();
+}
+
+std::shared_ptr<media::Filter> visitFirstDevice(const media::Moniker& moniker, const std::string&, const char*) {
+    return moniker.BindToObject();
+}
+
+std::shared_ptr<media::VideoCompressor> getFilter(const std::string& name) {
+    auto compressor = std::dynamic_pointer_cast<media::VideoCompressor>(
+        findDevice(name.c_str(), media::Category::VideoCompressor, visitByName));
+    if (!compressor) return nullptr;
+    if (name != fieldToUtf8(settings.videoCodec)) return compressor;
+
+    double defaultQuality = 0;
+    int32_t caps = 0;
+    if (compressor->GetInfo(&defaultQuality, &caps) == S_OK && (caps & media::CompressionCaps_CanQuality))
+        compressor->put_Quality(settings.videoQuality);
+
+    int32_t size = settings.videoCodecSettingsSize;
+    if (size > 0 && static_cast<size_t>(size) <= videoCodecSettings.size()) {
+        int32_t ignored = 0;
+        compressor->GetState(nullptr, &ignored);
+        HRESULT hr = compressor->SetState(videoCodecSettings.data(), size);
+        uint32_t first = 0;
+        std::memcpy(&first, videoCodecSettings.data(), std::min<size_t>(4, static_cast<size_t>(size)));
+        debugPrintf("getFilter:SetState(%08X.., %d)=%X\n", first, size, static_cast<unsigned>(hr));
+    }
+    return compressor;
+}
+
+// ---- Start and stop -------------------------------------------------------------
+
+bool startRecordingGraph(const char* fileName) {
+    recorder.lastStatusTime = 0;
+    recorder.lastStatusSize = 0;
+    stopRecordingGraph();
+    recorder.failure.clear();
+    std::snprintf(recorder.fileName, sizeof recorder.fileName, "%s", fileName ? fileName : "");
+
+    bool result = [&] {
+        auto graph = media::createGraph();
+        if (!graph || graph->SetOutputFileName(recorder.fileName) != S_OK) return false;
+        recorder.graph = std::move(graph);
+        media::Graph& g = *recorder.graph;
+
+        std::shared_ptr<DSFilter> source = DSFilter::CreateInstance();
+        if (!source || g.AddFilter(source, "videoSource") != S_OK) return false;
+        recorder.app = source;
+
+        const DisplayLayout& row = recordedLayout();
+        switch (settings.recordScreens) {
+            case 1: source->setRegion(row.topWidth, row.topHeight, 0); break;
+            case 2: source->setRegion(row.bottomWidth, row.bottomHeight, row.bottomOffset); break;
+            default: source->setRegion(row.imageWidth, row.imageHeight, 0); break;
+        }
+
+        const std::string codec = fieldToUtf8(settings.videoCodec);
+        std::shared_ptr<media::VideoCompressor> compressor = getFilter(codec);
+        if (!compressor) {
+            if (!codecDialogHook || codecDialogHook() <= 0 ||
+                !(compressor = getFilter(fieldToUtf8(settings.videoCodec)))) {
+                debugPrintf("getVideoCompressor() failed\n");
+                return false;
+            }
+        }
+        if (g.AddFilter(compressor, "videoCompressor") != S_OK) {
+            debugPrintf("addFilter(videoCompressor) failed\n");
+            return false;
+        }
+        if (FAILED(g.RenderVideo(*source, *compressor))) {
+            debugPrintf("renderStream(video) failed\n");
+            return false;
+        }
+
+        const std::string wanted = fieldToUtf8(settings.recordingSource);
+        std::shared_ptr<media::Filter> audioSource =
+            wanted.empty() ? findDevice(nullptr, media::Category::AudioInput, visitFirstDevice)
+                           : findDevice(wanted.c_str(), media::Category::AudioInput, visitByName);
+        std::shared_ptr<media::Filter> audioCompressor =
+            findDevice("PCM", media::Category::AudioCompressor, visitByName);
+        if (!audioSource) {
+            debugPrintf("getAudioSource failed\n");
+        } else {
+            if (audioCompressor && g.AddFilter(audioCompressor, "audioCompressor") != S_OK) {
+                debugPrintf("AddFilter(audioCompressor) failed\n");
+                return false;
+            }
+            if (g.AddFilter(audioSource, "audioSource") != S_OK) {
+                debugPrintf("AddFilter(audioSource) failed\n");
+                return false;
+            }
+            if (FAILED(g.RenderAudio(*audioSource, audioCompressor.get()))) {
+                debugPrintf("RenderStream(audio) failed\n");
+                return false;
+            }
+        }
+
+        if (FAILED(g.Run())) {
+            debugPrintf("pControl->Run() failed\n");
+            return false;
+        }
+        return true;
+    }();
+
+    if (!result) {
+        stopRecordingGraph();
+        // A start that failed shows the plain stopped form.
+        recorder.failure.clear();
+    }
+    return result;
+}
+
+void stopRecordingGraph() {
+    // The source's streaming thread may be waiting for a frame: only stop()
+    // ends that wait, so it comes before the graph stops.
+    if (recorder.app) recorder.app->stop();
+    if (recorder.graph) {
+        recorder.graph->Stop();
+        std::string why;
+        // Completing the file can fail too (a full disk).
+        if (recorder.failure.empty() && recorder.graph->failed(&why)) recorder.failure = why;
+    }
+    recorder.app.reset();
+    recorder.graph.reset();
+}
+
+// ---- Status -------------------------------------------------------------------
 
 std::string formatRecordingStatus() {
+    checkFailure();
+    const std::string folder = fieldToUtf8(settings.outputFolder);
     char text[520];
-    std::snprintf(text, sizeof text, "%s%s\nStopped.", fieldToUtf8(settings.outputFolder).c_str(),
-                  recordingFileName);
+    if (!recorder.failure.empty())
+        std::snprintf(text, sizeof text, "%s%s\nStopped: %s.", folder.c_str(), recorder.fileName,
+                      recorder.failure.c_str());
+    else
+        std::snprintf(text, sizeof text, "%s%s\nStopped.", folder.c_str(), recorder.fileName);
+    if (!recorder.graph || !recorder.app || recorder.graph->GetState() != media::FilterState::Running) return text;
+
+    int64_t t = 0;
+    recorder.app->getStat(2, &t);
+    uint32_t seconds = static_cast<uint32_t>(t / 10000000);
+    uint32_t hours = seconds / 3600, minutes = (seconds / 60) % 60, secs = seconds % 60;
+    if (t == 0) t = 1;
+    uint32_t kilobytes = static_cast<uint32_t>(recorder.graph->GetCurrentPosition() / 1024);
+    int64_t delivered = 0;
+    recorder.app->getStat(0, &delivered);
+    float fps = static_cast<float>(static_cast<double>(delivered) * 10000000.0 / static_cast<double>(t));
+    uint32_t now = timeMs();
+    uint32_t rate = 0;
+    if (recorder.lastStatusTime != 0 && now != recorder.lastStatusTime)
+        rate = ((kilobytes - recorder.lastStatusSize) * 1000) / (now - recorder.lastStatusTime);
+    recorder.lastStatusSize = kilobytes;
+    recorder.lastStatusTime = now;
+    std::snprintf(text, sizeof text, "%s%s\n%02u:%02u:%02u, %u MB (%u kB/s), %.2f FPS", folder.c_str(),
+                  recorder.fileName, hours, minutes, secs, kilobytes / 1024, rate, static_cast<double>(fps));
     return text;
 }
 
-IKestrelCaptureApp* recordingApp() { return nullptr; }
+IKestrelCaptureApp* recordingApp() {
+    checkFailure();
+    return recorder.app.get();
+}
 
-bool recordingRunning() { return false; }
+bool recordingRunning() {
+    checkFailure();
+    return recorder.graph && recorder.app && recorder.graph->GetState() == media::FilterState::Running;
+}

@@ -1,0 +1,378 @@
+#include "record/capture_filter.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "core/debug_log.h"
+#include "ui/settings.h"
+
+using media::AllocatorProperties;
+using media::FilterState;
+using media::MediaSample;
+using media::MediaType;
+
+const uint8_t PIN_CATEGORY_CAPTURE[16] = {0x81, 0x42, 0x6C, 0xFB, 0x53, 0x03, 0xD1, 0x11,
+                                          0x90, 0x5F, 0x00, 0x00, 0xC0, 0xCC, 0x16, 0xBA};
+
+namespace {
+
+std::atomic<int> frameWaitMs{750};
+
+bool frameIntervalAllowed(int64_t interval) {
+    return (static_cast<uint64_t>(interval) >> 32) == 0 && interval >= kMinFrameInterval &&
+           interval <= kMaxFrameInterval;
+}
+
+}  // namespace
+
+// ---- CCapturePin: construction ------------------------------------------------
+
+CCapturePin::CCapturePin(DSFilter* filter) : SourceStream(filter, "Out"), owner_(filter) {
+    debugPrintf("CCapturePin::CCapturePin\n");
+}
+
+CCapturePin::~CCapturePin() {
+    debugPrintf("CCapturePin::~CCapturePin\n");
+    // The streaming thread calls into this object: end it before the members go.
+    Inactive();
+    drainQueue(recordingQueue_);
+}
+
+// ---- Media types ----------------------------------------------------------------
+
+HRESULT CCapturePin::fillPositionZero(MediaType* type) {
+    type->clear();
+    type->hasFormat = true;
+    media::VideoInfoHeader& vih = type->format;
+    media::BitmapInfoHeader& bmi = vih.bmiHeader;
+    bmi.biSize = 40;
+    bmi.biWidth = regionWidth_.load();
+    bmi.biHeight = regionHeight_.load();
+    bmi.biPlanes = 1;
+    bmi.biBitCount = 24;
+    bmi.biCompression = 0;
+    bmi.biSizeImage = static_cast<uint32_t>(((bmi.biBitCount * bmi.biWidth + 31) >> 5) * 4 *
+                                            std::abs(bmi.biHeight));
+    vih.AvgTimePerFrame = frameDuration();
+    uint64_t product = static_cast<uint64_t>(bmi.biSizeImage) * 80000000u;
+    vih.dwBitRate = static_cast<uint32_t>(static_cast<int64_t>(product) / vih.AvgTimePerFrame);
+    type->majortype = media::MajorType::Video;
+    type->subtype = media::SubType::RGB24;
+    type->bFixedSizeSamples = true;
+    type->bTemporalCompression = false;
+    type->lSampleSize = bmi.biSizeImage;
+    type->formattype = media::FormatType::VideoInfo;
+    return S_OK;
+}
+
+HRESULT CCapturePin::GetMediaType(int position, MediaType* type) {
+    std::lock_guard lock(owner_->stateLock());
+    if (!type) return E_POINTER;
+    if (position < 0) return E_INVALIDARG;
+    if (position > 0) return VFW_S_NO_MORE_ITEMS;
+    return fillPositionZero(type);
+}
+
+HRESULT CCapturePin::CheckMediaType(const MediaType* type) {
+    std::lock_guard lock(owner_->stateLock());
+    if (!type) return E_POINTER;
+    const media::VideoInfoHeader* vih = type->videoInfo();
+    if (type->majortype != media::MajorType::Video || !type->bFixedSizeSamples ||
+        type->subtype != media::SubType::RGB24 || !vih)
+        return E_INVALIDARG;
+    if (vih->bmiHeader.biWidth != regionWidth_.load() || vih->bmiHeader.biHeight != regionHeight_.load())
+        return E_INVALIDARG;
+    if (!frameIntervalAllowed(vih->AvgTimePerFrame) || !vih->rcTarget.empty()) return E_INVALIDARG;
+    return S_OK;
+}
+
+HRESULT CCapturePin::SetMediaType(const MediaType* type) {
+    std::lock_guard lock(owner_->stateLock());
+    HRESULT hr = SourceStream::SetMediaType(type);
+    if (FAILED(hr)) return hr;
+    const media::VideoInfoHeader* vih = mt_.videoInfo();
+    if (!vih) return E_UNEXPECTED;
+    // A type that skipped CheckMediaType could carry no usable duration.
+    if (vih->AvgTimePerFrame <= 0) return E_INVALIDARG;
+    frameDuration_.store(vih->AvgTimePerFrame);
+    debugPrintf("SetMediaType: %f framerate selected\n", 10000000.0 / static_cast<double>(vih->AvgTimePerFrame));
+    int bits = vih->bmiHeader.biBitCount;
+    if (bits != 24 && bits != 32) return E_INVALIDARG;
+    sampleBitDepth_ = bits;
+    return S_OK;
+}
+
+HRESULT CCapturePin::DecideBufferSize(media::MemAllocator* allocator, AllocatorProperties* request) {
+    std::lock_guard lock(owner_->stateLock());
+    if (!allocator || !request) return E_POINTER;
+    const media::VideoInfoHeader* vih = mt_.videoInfo();
+    if (!vih) return E_UNEXPECTED;
+    if (request->cBuffers < 8) request->cBuffers = 8;
+    request->cbBuffer = static_cast<int32_t>(vih->bmiHeader.biSizeImage);
+    if (request->cbAlign < 4) request->cbAlign = 4;
+    request->cbPrefix = 16;
+    AllocatorProperties actual;
+    HRESULT hr = allocator->SetProperties(*request, &actual);
+    if (FAILED(hr)) return hr;
+    if (actual.cbBuffer < request->cbBuffer || actual.cbPrefix != 16 || actual.cBuffers < 1) return E_FAIL;
+    return S_OK;
+}
+
+// ---- Property set -----------------------------------------------------------------
+
+HRESULT CCapturePin::Set(PropSet, uint32_t, const void*, uint32_t, void*, uint32_t) { return E_NOTIMPL; }
+
+HRESULT CCapturePin::Get(PropSet set, uint32_t id, const void*, uint32_t, void* data, uint32_t dataSize,
+                         uint32_t* returned) {
+    if (set != PropSet::Pin) return E_PROP_SET_UNSUPPORTED;
+    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+    if (!data && !returned) return E_POINTER;
+    if (returned) *returned = sizeof PIN_CATEGORY_CAPTURE;
+    if (!data) return S_OK;
+    if (dataSize < sizeof PIN_CATEGORY_CAPTURE) return E_UNEXPECTED;
+    std::memcpy(data, PIN_CATEGORY_CAPTURE, sizeof PIN_CATEGORY_CAPTURE);
+    return S_OK;
+}
+
+HRESULT CCapturePin::QuerySupported(PropSet set, uint32_t id, uint32_t* support) {
+    if (set != PropSet::Pin) return E_PROP_SET_UNSUPPORTED;
+    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+    if (support) *support = 1;  // get supported
+    return S_OK;
+}
+
+// ---- Stream configuration ---------------------------------------------------------
+
+HRESULT CCapturePin::GetNumberOfCapabilities(int32_t* count, int32_t* size) {
+    if (!count || !size) return E_POINTER;
+    *count = 1;
+    *size = 128;
+    return S_OK;
+}
+
+HRESULT CCapturePin::GetStreamCaps(int32_t index, MediaType* type, VideoStreamConfigCaps* caps) {
+    if (!type || !caps) return E_POINTER;
+    if (index < 0) return E_INVALIDARG;
+    if (index > 0) return S_FALSE;
+    *caps = VideoStreamConfigCaps{};
+    caps->formatVideoInfo = true;
+    caps->MinFrameInterval = kMinFrameInterval;
+    caps->MaxFrameInterval = kMaxFrameInterval;
+    return fillPositionZero(type);
+}
+
+HRESULT CCapturePin::GetFormat(MediaType* type) {
+    if (!type) return E_POINTER;
+    VideoStreamConfigCaps caps;
+    HRESULT hr = GetStreamCaps(0, type, &caps);
+    return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT CCapturePin::SetFormat(const MediaType* type) {
+    if (!type) return E_POINTER;
+    if (owner_->state() != FilterState::Stopped) return VFW_E_NOT_STOPPED;
+    const media::VideoInfoHeader* vih = type->videoInfo();
+    if (!vih || !frameIntervalAllowed(vih->AvgTimePerFrame)) return VFW_E_INVALIDMEDIATYPE;
+    frameDuration_.store(vih->AvgTimePerFrame);
+    debugPrintf("SetFormat: %f fps\n", 10000000.0 / static_cast<double>(vih->AvgTimePerFrame));
+    return S_OK;
+}
+
+// ---- The application's side ----------------------------------------------------------
+
+void CCapturePin::queueFrame(FrameBuffer* frame) {
+    recordingQueue_.push(frame);
+}
+
+HRESULT CCapturePin::pushFrame(FrameBuffer* frame) {
+    // A stream that already ended (normally or by a failure downstream) takes
+    // nothing more: queued frames would stay out of the pool until the stop.
+    if (!frame || owner_->state() == FilterState::Stopped || streamEnded()) return E_FAIL;
+    int64_t t = 0;
+    owner_->StreamTime(&t);
+    int64_t duration = frameDuration();
+    int64_t n = t / duration;
+    int64_t last = lastSlot_.load(std::memory_order_relaxed);
+    if (n < last) return S_OK;
+    int64_t slot = n - 1 > last ? n - 1 : last + 1;
+    frame->presentationTime = slot * duration;
+    lastTimeStamp_.store(slot * duration, std::memory_order_relaxed);
+    slotsSkipped_.store(slotsSkipped_.load(std::memory_order_relaxed) + static_cast<int32_t>(slot - last - 1),
+                        std::memory_order_relaxed);
+    lastSlot_.store(slot, std::memory_order_relaxed);
+    addRef(frame);
+    queueFrame(frame);
+    return S_OK;
+}
+
+HRESULT CCapturePin::getStat(int32_t kind, int64_t* value) {
+    if (!value) return E_POINTER;
+    switch (kind) {
+        case 0: *value = framesDelivered_.load(std::memory_order_relaxed); break;
+        case 1: *value = slotsSkipped_.load(std::memory_order_relaxed); break;
+        case 2: *value = lastTimeStamp_.load(std::memory_order_relaxed); break;
+        default: break;
+    }
+    return S_OK;
+}
+
+HRESULT CCapturePin::setRegion(int32_t width, int32_t height, int32_t offset) {
+    if (owner_->state() != FilterState::Stopped || offset < 0 || width <= 0 || height <= 0) return E_FAIL;
+    regionWidth_.store(width);
+    regionHeight_.store(height);
+    regionOffset_.store(offset);
+    return S_OK;
+}
+
+HRESULT CCapturePin::stop() {
+    debugPrintf("%s\n", "CCapturePin::stop");
+    // One end marker per stream: a second one could overflow the queue, which
+    // holds exactly the pool's buffers and one marker.
+    if (stopFlag_.exchange(true)) return S_OK;
+    queueFrame(nullptr);
+    return S_OK;
+}
+
+void CCapturePin::UnblockFill() {
+    if (!stopFlag_.load()) stop();
+}
+
+// ---- Streaming thread -------------------------------------------------------------
+
+HRESULT CCapturePin::OnThreadCreate() {
+    debugPrintf("CCapturePin::OnThreadCreate\n");
+    return S_OK;
+}
+
+HRESULT CCapturePin::OnThreadDestroy() {
+    debugPrintf("CCapturePin::OnThreadDestroy\n");
+    drainQueue(recordingQueue_);
+    return S_OK;
+}
+
+HRESULT CCapturePin::OnThreadStartPlay() {
+    debugPrintf("CCapturePin::OnThreadStartPlay\n");
+    lastSlot_.store(0);
+    framesDelivered_.store(0);
+    slotsSkipped_.store(0);
+    drainQueue(recordingQueue_);
+    // After the flush: a stop that raced with the start keeps its marker
+    // only if it came later.
+    stopFlag_.store(false);
+    return S_OK;
+}
+
+FrameBuffer* CCapturePin::getNextFrame() {
+    for (;;) {
+        auto wait = std::chrono::milliseconds(frameWaitMs.load(std::memory_order_relaxed));
+        if (recordingQueue_.semaphore.try_acquire_for(wait)) return recordingQueue_.pop();
+        debugPrintf("%s starved\n", "CCapturePin::getNextFrame");
+        if (stopFlag_.load()) return nullptr;
+    }
+}
+
+HRESULT CCapturePin::FillBuffer(MediaSample* sample) {
+    if (!sample) return E_POINTER;
+    std::lock_guard lock(pinLock_);
+    FrameBuffer* frame = getNextFrame();
+    if (!frame) {
+        debugPrintf("getNextFrame timed out or stop requested, stopping AVI\n");
+        return S_FALSE;
+    }
+    uint8_t* out = nullptr;
+    sample->GetPointer(&out);
+    const int32_t width = regionWidth_.load();
+    const int32_t height = regionHeight_.load();
+    const int32_t offset = regionOffset_.load();
+    const int64_t rowLength = frame->layout.imageWidth;
+    const int64_t pixels = rowLength * frame->layout.imageHeight;
+    const int64_t bytes = int64_t{width} * height * 3;
+    // The region must lie inside this frame's image and the sample; otherwise
+    // the sample goes out black rather than reading or writing out of bounds.
+    bool inside = frame->displayImage && rowLength >= width &&
+                  offset + (int64_t{height} - 1) * rowLength + width <= pixels && bytes <= sample->GetSize();
+    if (inside) {
+        for (int32_t r = height - 1; r >= 0; --r) {
+            const uint32_t* in = frame->displayImage + r * rowLength + offset;
+            for (int32_t x = 0; x < width; ++x) {
+                uint32_t p = in[x];
+                out[0] = static_cast<uint8_t>(p);
+                out[1] = static_cast<uint8_t>(p >> 8);
+                out[2] = static_cast<uint8_t>(p >> 16);
+                out += 3;
+            }
+        }
+    } else if (out) {
+        std::memset(out, 0, static_cast<size_t>(std::min<int64_t>(bytes, sample->GetSize())));
+    }
+    int64_t start = framesDelivered_.load() == 0 ? 0 : frame->presentationTime;
+    int64_t end = start + frameDuration();
+    sample->SetTime(&start, &end);
+    sample->SetSyncPoint(true);
+    framesDelivered_.fetch_add(1);
+    release(frame);
+    return S_OK;
+}
+
+// ---- DSFilter -----------------------------------------------------------------
+
+DSFilter::DSFilter(HRESULT* result) {
+    pin_.reset(new (std::nothrow) CCapturePin(this));
+    if (!pin_) {
+        if (result) *result = E_OUTOFMEMORY;
+        return;
+    }
+    addPin(pin_.get());
+}
+
+DSFilter::~DSFilter() = default;
+
+void DSFilter::setFrameWaitForTesting(int milliseconds) { frameWaitMs.store(milliseconds); }
+
+HRESULT DSFilter::GetState(uint32_t, FilterState* state) {
+    if (!state) return E_POINTER;
+    *state = this->state();
+    return *state == FilterState::Paused ? VFW_S_CANT_CUE : S_OK;
+}
+
+std::shared_ptr<DSFilter> DSFilter::CreateInstance() {
+    debugPrintf("DSFilter::CreateInstance\n");
+    HRESULT hr = S_OK;
+    std::shared_ptr<DSFilter> filter;
+    try {
+        filter = std::make_shared<DSFilter>(&hr);
+    } catch (const std::bad_alloc&) {
+    }
+    if (!filter || FAILED(hr)) {
+        debugPrintf("Couldn't get capture filter.\n");
+        return nullptr;
+    }
+    CCapturePin* pin = filter->capturePin();
+
+    MediaType type;
+    VideoStreamConfigCaps caps;
+    if (pin->GetStreamCaps(0, &type, &caps) == S_OK) {
+        double interval = 10000000.0 / static_cast<double>(static_cast<uint32_t>(settings.recordFps));
+        // 0 frames per second gives no usable interval: SetFormat refuses it.
+        type.format.AvgTimePerFrame = interval < 9.0e18 ? static_cast<int64_t>(interval) : -1;
+        pin->SetFormat(&type);
+    }
+
+    int32_t count = 0, size = 0;
+    if (pin->GetNumberOfCapabilities(&count, &size) == S_OK) {
+        for (int32_t i = 0; i < count; ++i) {
+            if (pin->GetStreamCaps(i, &type, &caps) != S_OK) continue;
+            const media::VideoInfoHeader& v = type.format;
+            debugPrintf("[%d] FPS=(%.2f-%.2f, current=%.2f) src=%d,%d %d,%d tgt=%d,%d %d,%d rez=%dx%d bpp=%d\n", i,
+                        10000000.0 / static_cast<double>(caps.MaxFrameInterval),
+                        10000000.0 / static_cast<double>(caps.MinFrameInterval),
+                        10000000.0 / static_cast<double>(v.AvgTimePerFrame), v.rcSource.left, v.rcSource.right,
+                        v.rcSource.top, v.rcSource.bottom, v.rcTarget.left, v.rcTarget.right, v.rcTarget.top,
+                        v.rcTarget.bottom, v.bmiHeader.biWidth, v.bmiHeader.biHeight, v.bmiHeader.biBitCount);
+        }
+    }
+    return filter;
+}

@@ -1,0 +1,394 @@
+// The recording graph on libavformat's AVI muxer: the source's RGB samples
+// through an encoder, and optionally an SDL capture device's sound, into one
+// file. Video packets come from the source's streaming thread, sound packets
+// from SDL's capture thread; one mutex serialises the muxer.
+#include <SDL.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
+
+#include "record/ffmpeg/ffmpeg_compressor.h"
+#include "record/ffmpeg/sdl_audio_input.h"
+
+namespace media {
+
+namespace {
+
+std::string avError(const char* what, int code) {
+    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, buf, sizeof buf);
+    return std::string(what) + " (" + buf + ")";
+}
+
+struct FormatContextDeleter {
+    void operator()(AVFormatContext* oc) const {
+        if (oc->pb) avio_closep(&oc->pb);
+        avformat_free_context(oc);
+    }
+};
+struct FrameDeleter {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct SwsDeleter {
+    void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+
+class AviGraph final : public Graph, private SampleSink {
+public:
+    ~AviGraph() override { Stop(); }
+
+    HRESULT SetOutputFileName(const std::string& fileName) override {
+        AVFormatContext* oc = nullptr;
+        if (fileName.empty() || avformat_alloc_output_context2(&oc, nullptr, "avi", fileName.c_str()) < 0)
+            return E_FAIL;
+        oc_.reset(oc);
+        oc_->max_interleave_delta = 2000000;  // a silent sound device holds video back at most 2 s
+        fileName_ = fileName;
+        return S_OK;
+    }
+
+    HRESULT AddFilter(std::shared_ptr<Filter> filter, const std::string& name) override {
+        if (!filter) return E_POINTER;
+        for (auto& [n, f] : filters_)
+            if (n == name || f == filter) return E_FAIL;
+        filters_.emplace_back(name, std::move(filter));
+        return S_OK;
+    }
+
+    HRESULT RenderVideo(Filter& source, Filter& compressor) override {
+        if (!oc_ || enc_ || !inGraph(source) || !inGraph(compressor)) return E_FAIL;
+        auto* video = dynamic_cast<FfmpegVideoCompressor*>(&compressor);
+        OutputPin* capture = nullptr;
+        for (int i = 0; i < source.pinCount(); ++i)
+            if (source.pin(i) && source.pin(i)->isCapturePin()) capture = source.pin(i);
+        if (!video || !capture) return E_FAIL;
+        compressor_ = video;
+        HRESULT hr = capture->Connect(this);
+        if (FAILED(hr)) {
+            compressor_ = nullptr;
+            return hr;
+        }
+        source_ = &source;
+        pin_ = capture;
+        return S_OK;
+    }
+
+    HRESULT RenderAudio(Filter& audioSource, Filter* audioCompressor) override {
+        if (!oc_ || device_ || !inGraph(audioSource)) return E_FAIL;
+        if (audioCompressor && (!inGraph(*audioCompressor) || audioCompressor->category() != Category::AudioCompressor))
+            return E_FAIL;
+        auto* input = dynamic_cast<SdlAudioInput*>(&audioSource);
+        if (!input || !initSdlAudio()) return E_FAIL;
+        SDL_AudioSpec want{}, have{};
+        want.freq = 48000;
+        want.format = AUDIO_S16LSB;
+        want.channels = 2;
+        want.samples = 1024;
+        want.callback = &AviGraph::audioCallback;
+        want.userdata = this;
+        // The device's own rate; format and channels are converted by SDL.
+        device_ = SDL_OpenAudioDevice(input->friendlyName().c_str(), 1, &want, &have,
+                                      SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
+        if (!device_) return E_FAIL;
+        audioRate_ = have.freq;
+        AVStream* st = avformat_new_stream(oc_.get(), nullptr);
+        audioPacket_.reset(av_packet_alloc());
+        if (!st || !audioPacket_) {
+            SDL_CloseAudioDevice(device_);
+            device_ = 0;
+            return E_OUTOFMEMORY;
+        }
+        AVCodecParameters* par = st->codecpar;
+        par->codec_type = AVMEDIA_TYPE_AUDIO;
+        par->codec_id = AV_CODEC_ID_PCM_S16LE;
+        par->sample_rate = audioRate_;
+        par->ch_layout = AV_CHANNEL_LAYOUT_STEREO;
+        par->bits_per_coded_sample = 16;
+        par->block_align = 4;
+        par->bit_rate = int64_t{audioRate_} * 32;
+        st->time_base = AVRational{1, audioRate_};
+        audioStream_ = st;
+        return S_OK;
+    }
+
+    HRESULT Run() override {
+        if (state_.load() == FilterState::Running) return S_OK;
+        if (!oc_ || !pin_) return VFW_E_NOT_CONNECTED;
+        if (!(oc_->oformat->flags & AVFMT_NOFILE) && !oc_->pb) {
+            int rc = avio_open(&oc_->pb, fileName_.c_str(), AVIO_FLAG_WRITE);
+            if (rc < 0) {
+                fail(avError("the file could not be created", rc));
+                return E_FAIL;
+            }
+        }
+        int rc = avformat_write_header(oc_.get(), nullptr);
+        if (rc < 0) {
+            fail(avError("the file could not be written", rc));
+            return E_FAIL;
+        }
+        headerWritten_ = true;
+        bytes_.store(avio_tell(oc_->pb));
+        ReferenceClock& clock = systemClock();
+        source_->SetSyncSource(&clock);
+        HRESULT hr = source_->Run(clock.GetTime());
+        if (FAILED(hr)) return hr;
+        if (device_) SDL_PauseAudioDevice(device_, 0);
+        state_.store(FilterState::Running);
+        return S_OK;
+    }
+
+    HRESULT Stop() override {
+        // Sound first: closing the device waits for its callback to return.
+        if (device_) {
+            SDL_CloseAudioDevice(device_);
+            device_ = 0;
+        }
+        // The streaming thread ends here; after this the encoder is ours alone.
+        if (source_) source_->Stop();
+        if (headerWritten_) {
+            flushEncoder();
+            std::lock_guard lock(muxMutex_);
+            if (!trailerWritten_) {
+                trailerWritten_ = true;
+                int rc = av_write_trailer(oc_.get());
+                if (rc < 0) fail(avError("the file could not be completed", rc));
+                if (oc_->pb) {
+                    avio_flush(oc_->pb);
+                    bytes_.store(avio_tell(oc_->pb));
+                }
+            }
+        }
+        if (oc_ && oc_->pb) {
+            int rc = avio_closep(&oc_->pb);
+            if (rc < 0) fail(avError("the file could not be closed", rc));
+        }
+        state_.store(FilterState::Stopped);
+        return S_OK;
+    }
+
+    FilterState GetState() override { return state_.load(); }
+
+    int64_t GetCurrentPosition() override { return bytes_.load(); }
+
+    bool failed(std::string* why) override {
+        // A capture device that went away stops the recording too: its sound
+        // would be missing from here on without anyone noticing.
+        if (device_ && state_.load() == FilterState::Running &&
+            SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED)
+            fail("the sound device was removed");
+        if (!failed_.load(std::memory_order_acquire)) return false;
+        if (why) *why = why_;
+        return true;
+    }
+
+private:
+    bool inGraph(const Filter& f) const {
+        for (auto& [n, p] : filters_)
+            if (p.get() == &f) return true;
+        return false;
+    }
+
+    // Any thread. The first failure is the one reported.
+    void fail(const std::string& why) {
+        if (failClaimed_.exchange(true)) return;
+        why_ = why;
+        failed_.store(true, std::memory_order_release);
+    }
+
+    // ---- The compressor's input (streaming thread after the connection) ----
+
+    HRESULT CheckType(const MediaType& type) override {
+        const VideoInfoHeader* v = type.videoInfo();
+        if (type.majortype != MajorType::Video || type.subtype != SubType::RGB24 || !v) return E_INVALIDARG;
+        const BitmapInfoHeader& b = v->bmiHeader;
+        if (b.biWidth <= 0 || b.biHeight <= 0 || b.biBitCount != 24 || b.biWidth > 8192 || b.biHeight > 8192 ||
+            v->AvgTimePerFrame <= 0 || v->AvgTimePerFrame > INT32_MAX)
+            return E_INVALIDARG;
+        return S_OK;
+    }
+
+    HRESULT ReceiveConnection(const MediaType& type) override {
+        if (CheckType(type) != S_OK || !compressor_) return E_INVALIDARG;
+        const BitmapInfoHeader& b = type.format.bmiHeader;
+        width_ = b.biWidth;
+        height_ = b.biHeight;
+        stride_ = ((24 * width_ + 31) >> 5) * 4;
+        frameDuration_ = type.format.AvgTimePerFrame;
+        std::string error;
+        AVPixelFormat format = AV_PIX_FMT_NONE;
+        enc_ = compressor_->openEncoder(width_, height_, frameDuration_, &format, &error);
+        if (!enc_) {
+            fail(error);
+            return E_FAIL;
+        }
+        sws_.reset(sws_getContext(width_, height_, AV_PIX_FMT_BGR24, width_, height_, format,
+                                  SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
+        frame_.reset(av_frame_alloc());
+        packet_.reset(av_packet_alloc());
+        if (!sws_ || !frame_ || !packet_) return E_OUTOFMEMORY;
+        frame_->format = format;
+        frame_->width = width_;
+        frame_->height = height_;
+        if (av_frame_get_buffer(frame_.get(), 0) < 0) return E_OUTOFMEMORY;
+        AVStream* st = avformat_new_stream(oc_.get(), nullptr);
+        if (!st || avcodec_parameters_from_context(st->codecpar, enc_.get()) < 0) return E_FAIL;
+        st->time_base = enc_->time_base;
+        st->avg_frame_rate = enc_->framerate;
+        videoStream_ = st;
+        qscale_ = (enc_->flags & AV_CODEC_FLAG_QSCALE) != 0;
+        return S_OK;
+    }
+
+    HRESULT Receive(MediaSample& sample) override {
+        if (failed_.load(std::memory_order_acquire) || flushed_) return E_FAIL;
+        uint8_t* data = nullptr;
+        if (sample.GetPointer(&data) != S_OK || sample.GetSize() < stride_ * height_) return E_FAIL;
+        int64_t start = 0, end = 0;
+        if (sample.GetTime(&start, &end) != S_OK) start = (lastPts_ + 1) * frameDuration_;
+        // Sample times are slot times: a slot without a frame stays a gap in
+        // the pts, which the AVI muxer fills with empty chunks.
+        int64_t pts = (start + frameDuration_ / 2) / frameDuration_;
+        if (pts <= lastPts_) pts = lastPts_ + 1;
+        lastPts_ = pts;
+        if (av_frame_make_writable(frame_.get()) < 0) {
+            fail("out of memory");
+            return E_FAIL;
+        }
+        // Bottom-up rows: start at the last row and step backwards.
+        const uint8_t* src[4] = {data + static_cast<ptrdiff_t>(height_ - 1) * stride_, nullptr, nullptr, nullptr};
+        const int srcStride[4] = {-stride_, 0, 0, 0};
+        sws_scale(sws_.get(), src, srcStride, 0, height_, frame_->data, frame_->linesize);
+        frame_->pts = pts;
+        if (qscale_) frame_->quality = enc_->global_quality;
+        return encode(frame_.get());
+    }
+
+    HRESULT EndOfStream() override {
+        flushEncoder();
+        return S_OK;
+    }
+
+    void flushEncoder() {
+        if (!enc_ || flushed_) return;
+        flushed_ = true;
+        encode(nullptr);
+    }
+
+    HRESULT encode(AVFrame* frame) {
+        int rc = avcodec_send_frame(enc_.get(), frame);
+        if (rc < 0 && rc != AVERROR_EOF) {
+            fail(avError("the compressor failed", rc));
+            return E_FAIL;
+        }
+        for (;;) {
+            rc = avcodec_receive_packet(enc_.get(), packet_.get());
+            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return S_OK;
+            if (rc < 0) {
+                fail(avError("the compressor failed", rc));
+                return E_FAIL;
+            }
+            packet_->stream_index = videoStream_->index;
+            av_packet_rescale_ts(packet_.get(), enc_->time_base, videoStream_->time_base);
+            if (!writePacket(packet_.get())) return E_FAIL;
+        }
+    }
+
+    // Either thread; the muxer's one lock, with no other lock of ours held.
+    bool writePacket(AVPacket* packet) {
+        int rc;
+        {
+            std::lock_guard lock(muxMutex_);
+            if (trailerWritten_) {
+                av_packet_unref(packet);
+                return true;
+            }
+            rc = av_interleaved_write_frame(oc_.get(), packet);
+            if (oc_->pb) bytes_.store(avio_tell(oc_->pb));
+        }
+        av_packet_unref(packet);
+        if (rc < 0) {
+            fail(avError("writing the file failed", rc));
+            return false;
+        }
+        return true;
+    }
+
+    // ---- Sound (SDL's capture thread) ----
+
+    static void SDLCALL audioCallback(void* user, Uint8* stream, int length) {
+        static_cast<AviGraph*>(user)->onAudio(stream, length);
+    }
+
+    void onAudio(const uint8_t* bytes, int length) {
+        if (failed_.load(std::memory_order_acquire) || length < 4) return;
+        AVPacket* packet = audioPacket_.get();
+        if (av_new_packet(packet, length) < 0) {
+            fail("out of memory");
+            return;
+        }
+        std::memcpy(packet->data, bytes, static_cast<size_t>(length));
+        int64_t samples = length / 4;
+        packet->pts = packet->dts = audioSamples_;
+        packet->duration = samples;
+        audioSamples_ += samples;
+        packet->stream_index = audioStream_->index;
+        packet->flags |= AV_PKT_FLAG_KEY;
+        av_packet_rescale_ts(packet, AVRational{1, audioRate_}, audioStream_->time_base);
+        writePacket(packet);
+    }
+
+    // UI thread while building and stopping.
+    std::string fileName_;
+    std::unique_ptr<AVFormatContext, FormatContextDeleter> oc_;
+    std::vector<std::pair<std::string, std::shared_ptr<Filter>>> filters_;
+    Filter* source_ = nullptr;
+    OutputPin* pin_ = nullptr;
+    FfmpegVideoCompressor* compressor_ = nullptr;
+    bool headerWritten_ = false;
+    std::atomic<FilterState> state_{FilterState::Stopped};
+
+    // Video: set up at connection, then streaming thread only (or the UI
+    // thread once the streaming thread has ended).
+    CodecContextPtr enc_;
+    std::unique_ptr<SwsContext, SwsDeleter> sws_;
+    std::unique_ptr<AVFrame, FrameDeleter> frame_;
+    std::unique_ptr<AVPacket, PacketDeleter> packet_;
+    AVStream* videoStream_ = nullptr;
+    int width_ = 0, height_ = 0, stride_ = 0;
+    int64_t frameDuration_ = 1;
+    int64_t lastPts_ = -1;
+    bool qscale_ = false;
+    bool flushed_ = false;
+
+    // Sound: set up at RenderAudio, then SDL's capture thread only.
+    SDL_AudioDeviceID device_ = 0;
+    AVStream* audioStream_ = nullptr;
+    std::unique_ptr<AVPacket, PacketDeleter> audioPacket_;
+    int audioRate_ = 48000;
+    int64_t audioSamples_ = 0;
+
+    // The muxer and the flag that ends writing.
+    std::mutex muxMutex_;
+    bool trailerWritten_ = false;  // guarded by muxMutex_
+
+    // Any thread.
+    std::atomic<int64_t> bytes_{0};
+    std::atomic<bool> failClaimed_{false};
+    std::atomic<bool> failed_{false};
+    std::string why_;  // written once, before failed_
+};
+
+}  // namespace
+
+std::unique_ptr<Graph> createGraph() { return std::make_unique<AviGraph>(); }
+
+}  // namespace media
