@@ -181,6 +181,7 @@ HRESULT SourceStream::Active() {
     {
         std::lock_guard lock(commandMutex_);
         command_ = Command::Play;
+        started_ = false;
     }
     streamEnded_.store(false, std::memory_order_release);
     try {
@@ -188,6 +189,10 @@ HRESULT SourceStream::Active() {
     } catch (const std::system_error&) {
         return E_FAIL;
     }
+    // Frames pushed after the state change must not meet the start-of-play
+    // flush: wait until the thread is past it.
+    std::unique_lock lock(commandMutex_);
+    commandChanged_.wait(lock, [this] { return started_; });
     return S_OK;
 }
 
@@ -221,11 +226,21 @@ void SourceStream::threadProc() {
     if (SUCCEEDED(OnThreadCreate())) {
         while (waitCommand() == Command::Play) doBufferProcessingLoop();
     }
+    announceStart();  // also when the thread could not start playing
     OnThreadDestroy();
+}
+
+void SourceStream::announceStart() {
+    {
+        std::lock_guard lock(commandMutex_);
+        started_ = true;
+    }
+    commandChanged_.notify_all();
 }
 
 HRESULT SourceStream::doBufferProcessingLoop() {
     OnThreadStartPlay();
+    announceStart();
     while (!commandPending()) {
         MediaSample* sample = allocator_.GetBuffer();
         HRESULT hr = sample ? FillBuffer(sample) : E_FAIL;

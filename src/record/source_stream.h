@@ -113,6 +113,7 @@ private:
     HRESULT doBufferProcessingLoop();
     Command waitCommand();
     bool commandPending();
+    void announceStart();
 
     const char* name_;
     media::SampleSink* peer_ = nullptr;
@@ -122,5 +123,6 @@ private:
     std::mutex commandMutex_;
     std::condition_variable commandChanged_;
     Command command_ = Command::None;
+    bool started_ = false;  // the thread is past its start of play
     std::atomic<bool> streamEnded_{false};
 };
