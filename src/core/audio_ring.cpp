@@ -8,7 +8,9 @@
 uint32_t AudioRing::push(const uint8_t* bytes, uint32_t count) {
     const uint64_t write = write_.load(std::memory_order_relaxed);
     const uint32_t read32 = static_cast<uint32_t>(read_.load(std::memory_order_acquire));
-    const uint32_t room = read32 - static_cast<uint32_t>(write) + kMaxHeld;
+    // Whole sample frames only: a cut inside a frame would shift every later
+    // frame by one channel.
+    const uint32_t room = (read32 - static_cast<uint32_t>(write) + kMaxHeld) & ~3u;
     if (count > room) {
         debugPrintf("usbFifo full\n");
         count = room;

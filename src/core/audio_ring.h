@@ -23,8 +23,9 @@ public:
         int32_t backlog;      // bytes left behind the pass; -1 for a silent pass
     };
 
-    // Reader thread. Stores what fits; a chunk larger than the room is cut
-    // ("usbFifo full") and the rest dropped. Returns the bytes stored.
+    // Reader thread. Stores what fits, in whole sample frames; a chunk larger
+    // than the room is cut ("usbFifo full") and the rest dropped. Returns the
+    // bytes stored.
     uint32_t push(const uint8_t* bytes, uint32_t count);
 
     // Audio thread. Copies bytesRequired bytes into the staging buffer, or
