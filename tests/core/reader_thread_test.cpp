@@ -71,7 +71,7 @@ TEST_F(ReaderTest, NoBoardGivesABlackErrorFrameEveryQuarterSecond) {
         if (i > 0) {
             const auto gap = frames[i].at - frames[i - 1].at;
             EXPECT_GE(gap, 240ms);
-            EXPECT_LT(gap, 400ms);
+            EXPECT_LT(gap, 600ms);  // generous: the machine may be busy
         }
     }
     EXPECT_GE(linkStats.errors, 4);
@@ -113,12 +113,17 @@ TEST_F(ReaderTest, StarvesWhileAllBuffersAreHeldAndResumesOnRelease) {
     host.mode = TestHost::Mode::Hold;
     start();
     ASSERT_TRUE(host.waitHeld(kPoolSize));
-    std::this_thread::sleep_for(1200ms);
-    EXPECT_EQ(host.heldCount(), static_cast<size_t>(kPoolSize));
-    EXPECT_EQ(linkStats.rdyQ, 0);
+    const auto allHeld = std::chrono::steady_clock::now();
+    // One line per 500 ms of waiting: the second comes no sooner than a second later.
+    while (count(debug.text(), "read_thread starved\n") < 2 &&
+           std::chrono::steady_clock::now() - allHeld < 5s)
+        std::this_thread::sleep_for(10ms);
     const size_t starved = count(debug.text(), "read_thread starved\n");
     EXPECT_GE(starved, 2u);
     EXPECT_LE(starved, 3u);
+    EXPECT_GE(std::chrono::steady_clock::now() - allHeld, 950ms);
+    EXPECT_EQ(host.heldCount(), static_cast<size_t>(kPoolSize));
+    EXPECT_EQ(linkStats.rdyQ, 0);
 
     host.mode = TestHost::Mode::Release;
     const size_t before = host.frameCount();

@@ -121,7 +121,7 @@ TEST_F(SimBoardTest, PacedBoardKeepsTheConsoleFrameRate) {
     for (int i = 0; i < 12; ++i) ASSERT_EQ(kestrelDevice.readFrame(&buffer.frame), FRAME_OK);
     const auto elapsed = std::chrono::steady_clock::now() - t0;
     EXPECT_GE(elapsed, 190ms);  // 12 periods of 16.7 ms, less scheduling slack
-    EXPECT_LT(elapsed, 400ms);
+    EXPECT_LT(elapsed, 600ms);
 
     // A start request whose time-out ends before the next frame is due times out.
     ASSERT_TRUE(kestrelDevice.setPipeTimeout(0, 2));
