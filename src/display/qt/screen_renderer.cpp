@@ -35,12 +35,6 @@ void main() {
 }
 )";
 
-int powerOfTwoAtLeast(int n) {
-    int p = 1;
-    while (p < n) p <<= 1;
-    return p;
-}
-
 }  // namespace
 
 ScreenRenderer::~ScreenRenderer() {
@@ -54,8 +48,8 @@ bool ScreenRenderer::init(int pictureWidth, int pictureHeight) {
     initializeOpenGLFunctions();
     pictureWidth_ = pictureWidth;
     pictureHeight_ = pictureHeight;
-    textureWidth_ = powerOfTwoAtLeast(pictureWidth);
-    textureHeight_ = powerOfTwoAtLeast(pictureHeight);
+    textureWidth_ = textureSizeFor(pictureWidth);
+    textureHeight_ = textureSizeFor(pictureHeight);
 
     program_ = new QOpenGLShaderProgram;
     if (!program_->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) ||
@@ -119,7 +113,7 @@ void ScreenRenderer::clear(int clientWidth, int clientHeight) {
     glClear(GL_COLOR_BUFFER_BIT);
 }
 
-void ScreenRenderer::draw(const QuadVertex quad[4], int clientWidth, int clientHeight,
+void ScreenRenderer::draw(const Quad& quad, int clientWidth, int clientHeight,
                           bool pointScaling) {
     clear(clientWidth, clientHeight);
     if (!ready_ || clientWidth <= 0 || clientHeight <= 0) return;
@@ -129,10 +123,10 @@ void ScreenRenderer::draw(const QuadVertex quad[4], int clientWidth, int clientH
     // back, so that texel centres land on pixel centres at 1:1.
     float vertices[16];
     for (int i = 0; i < 4; ++i) {
-        vertices[4 * i + 0] = (quad[i].x + 0.5f) * 2.0f / float(clientWidth) - 1.0f;
-        vertices[4 * i + 1] = 1.0f - (quad[i].y + 0.5f) * 2.0f / float(clientHeight);
-        vertices[4 * i + 2] = quad[i].u;
-        vertices[4 * i + 3] = quad[i].v;
+        vertices[4 * i + 0] = (quad.vertices[i].x + 0.5f) * 2.0f / float(clientWidth) - 1.0f;
+        vertices[4 * i + 1] = 1.0f - (quad.vertices[i].y + 0.5f) * 2.0f / float(clientHeight);
+        vertices[4 * i + 2] = quad.vertices[i].u;
+        vertices[4 * i + 3] = quad.vertices[i].v;
     }
 
     glDisable(GL_DEPTH_TEST);

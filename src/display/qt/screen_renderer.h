@@ -4,14 +4,10 @@
 #include <QOpenGLFunctions>
 #include <cstdint>
 
+#include "display/screen_geometry.h"
+
 class QOpenGLContext;
 class QOpenGLShaderProgram;
-
-// One corner of the quad in window pixels (y down, pixel centres at integer
-// coordinates) with its texture coordinates.
-struct QuadVertex {
-    float x, y, u, v;
-};
 
 class ScreenRenderer : protected QOpenGLFunctions {
 public:
@@ -35,9 +31,10 @@ public:
     // Copies the picture rows straight from a display image: pictureHeight
     // rows of pictureWidth pixels from `first`, rowLength pixels apart.
     void upload(const uint32_t* first, int rowLength);
-    // Clears to black and draws the quad (strip order) into a client area of
-    // clientWidth x clientHeight device pixels.
-    void draw(const QuadVertex quad[4], int clientWidth, int clientHeight, bool pointScaling);
+    // Clears to black and draws the quad (window pixels, y down, pixel
+    // centres at integers) into a client area of clientWidth x clientHeight
+    // device pixels.
+    void draw(const Quad& quad, int clientWidth, int clientHeight, bool pointScaling);
     // Only the black background (no picture yet, or nothing to show).
     void clear(int clientWidth, int clientHeight);
 

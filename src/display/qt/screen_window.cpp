@@ -15,7 +15,7 @@
 #include "core/debug_log.h"
 #include "core/fatal.h"
 #include "core/link_stats.h"
-#include "display/qt/screen_geometry_adapter.h"
+#include "display/qt/window_geometry.h"
 #include "display/qt/screen_host.h"
 #include "record/recording.h"
 #include "ui/settings.h"
@@ -183,10 +183,10 @@ bool ScreenWindow::drawHeldFrame() {
         if (const uint32_t* first = pictureStart(*held_, mode_, naturalWidth_, naturalHeight_))
             renderer_.upload(first, held_->layout.imageWidth);
     }
-    QuadVertex quad[4];
-    const bool overscanApplies = settings.overscanOn && isFullScreen();
-    screenQuad(naturalWidth_, naturalHeight_, renderer_.textureWidth(), renderer_.textureHeight(),
-               clientWidth, clientHeight, overscanApplies, settings.overscan, quad);
+    const Quad quad =
+        computeQuad(naturalWidth_, naturalHeight_, renderer_.textureWidth(), renderer_.textureHeight(),
+                    clientWidth, clientHeight, settings.overscanOn != 0, isFullScreen(),
+                    settings.overscan);
     renderer_.draw(quad, clientWidth, clientHeight, settings.pointScaling != 0);
     return true;
 }
@@ -205,7 +205,7 @@ void ScreenWindow::render(bool forGrab) {
         linkStats.paintCounter.fetch_add(1, std::memory_order_relaxed);
         if (FrameDrawnHook hook = frameDrawnHook.load()) hook(drawn);
     }
-    emit frameSwapped();
+    Q_EMIT frameSwapped();
 }
 
 QImage ScreenWindow::grabFramebuffer() {
@@ -245,18 +245,17 @@ void ScreenWindow::moveEvent(QMoveEvent*) {
 }
 
 void ScreenWindow::applySizing(const QRect& previous, const QRect& proposed) {
+    // Client geometry throughout: the frame the window system adds moves
+    // with it, so no frame sizes enter the rule.
     const SizingEdge edge = inferSizingEdge(previous, proposed);
-    const QSize size = sizedClient(edge, proposed.size(), naturalSize());
-    settings.windowWidth[index_] = size.width();
-    settings.windowHeight[index_] = size.height();
-    showSizingTitle(size.width(), size.height());
+    const WindowRect rect{proposed.left(), proposed.top(), proposed.left() + proposed.width(),
+                          proposed.top() + proposed.height()};
+    const Sizing sized = sizeWindow(naturalWidth_, naturalHeight_, 0, 0, edge, rect);
+    settings.windowWidth[index_] = sized.clientWidth;
+    settings.windowHeight[index_] = sized.clientHeight;
+    showSizingTitle(sized.clientWidth, sized.clientHeight);
 
-    // Keep the side opposite the dragged one where it is.
-    QRect target(proposed.topLeft(), size);
-    if (edge == SizingEdge::Left || edge == SizingEdge::TopLeft || edge == SizingEdge::BottomLeft)
-        target.moveRight(proposed.right());
-    if (edge == SizingEdge::Top || edge == SizingEdge::TopLeft || edge == SizingEdge::TopRight)
-        target.moveBottom(proposed.bottom());
+    const QRect target(sized.rect.left, sized.rect.top, sized.clientWidth, sized.clientHeight);
     if (target != proposed) setGeometry(target);
 }
 
@@ -302,7 +301,10 @@ void ScreenWindow::keyPressEvent(QKeyEvent* event) {
         break;
     case Qt::Key_PageUp:
     case Qt::Key_PageDown:
-        stepOverscan(event->key() == Qt::Key_PageUp);
+        if (event->key() == Qt::Key_PageUp)
+            overscanPageUp(settings.overscanOn, settings.overscan);
+        else
+            overscanPageDown(settings.overscanOn, settings.overscan);
         render(false);
         break;
     case Qt::Key_Up:

@@ -85,7 +85,7 @@ public:
     using FrameDrawnHook = void (*)(FrameBuffer* frame);
     static void setFrameDrawnHook(FrameDrawnHook hook);
 
-signals:
+Q_SIGNALS:
     void frameSwapped();
 
 protected:

@@ -1,1 +1,11 @@
-int main() { return 0; }  // replaced by the UI entry point
+// The application on the simulated board: a board plugged in and streaming,
+// so the whole program runs without hardware.
+#include "firmware/demo/demo_board.h"
+#include "ui/qt/kestrel_app.h"
+#include "usb/sim_board.h"
+
+int main() {
+    usb::SimBoard board;
+    configureDemoBoard(board);
+    return runKestrelCapture(board);
+}

@@ -1,1 +1,15 @@
-int main() { return 0; }  // replaced by the UI entry point
+// The application on a real capture board, reached through libusb.
+#include <memory>
+
+#include "core/fatal.h"
+#include "ui/qt/kestrel_app.h"
+#include "usb/libusb/libusb_backend.h"
+
+int main() {
+    std::unique_ptr<usb::Backend> backend = usb::makeLibusbBackend();
+    if (!backend) {
+        // Without a USB stack no board can ever be reached.
+        fatalError("usbThread_start() failed");
+    }
+    return runKestrelCapture(*backend);
+}

@@ -1,8 +1,4 @@
-#include "display/qt/screen_geometry_adapter.h"
-
-#include <algorithm>
-
-#include "ui/settings.h"
+#include "display/qt/window_geometry.h"
 
 const uint32_t* pictureStart(const FrameBuffer& frame, WindowMode mode, int pictureWidth,
                              int pictureHeight) {

@@ -1,0 +1,194 @@
+#include "ui/qt/control_window.h"
+
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSlider>
+
+#include "core/audio_path.h"
+#include "display/decode.h"
+#include "record/qt/video_codec_dialog.h"
+#include "record/recording.h"
+#include "record/snapshot.h"
+#include "ui/qt/audio_settings_dialog.h"
+#include "ui/qt/debug_console.h"
+#include "ui/qt/dialog_units.h"
+#include "ui/qt/recording_control.h"
+#include "ui/settings.h"
+
+namespace {
+
+constexpr int kVolumeSteps = 25;
+
+template <typename Control>
+Control* place(QWidget* parent, int id, const DialogUnits& units, int x, int y, int w, int h) {
+    auto* control = new Control(parent);
+    control->setObjectName(QStringLiteral("ctl%1").arg(id));
+    control->setGeometry(units.rect(x, y, w, h));
+    return control;
+}
+
+}  // namespace
+
+ControlWindow::ControlWindow() {
+    setWindowTitle(QStringLiteral("Kestrel Capture"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/101.png")));
+    createControls();
+    initVolume();
+    screens_.setLayout(int(settings.displayType), settings.splitWindows != 0);
+}
+
+ControlWindow::~ControlWindow() {
+    recording_.reset();
+    screens_.closeScreenWindows();
+}
+
+void ControlWindow::createControls() {
+    const DialogUnits units(fontMetrics());
+    setFixedSize(units.x(251), units.y(103));
+
+    record_ = place<QPushButton>(this, kCtlRecord, units, 7, 7, 33, 30);
+    record_->setCheckable(true);
+    record_->setIcon(QIcon(QStringLiteral(":/icons/106.png")));
+    record_->setIconSize(QSize(32, 32));
+
+    snapshot_ = place<QPushButton>(this, kCtlSnapshot, units, 46, 7, 34, 30);
+    snapshot_->setIcon(QIcon(QStringLiteral(":/icons/108.png")));
+    snapshot_->setIconSize(QSize(32, 32));
+
+    outputFolder_ = place<QPushButton>(this, kCtlOutputFolder, units, 85, 23, 18, 14);
+    outputFolder_->setText(QStringLiteral("..."));
+    split_ = place<QPushButton>(this, kCtlSplit, units, 7, 43, 62, 14);
+    split_->setText(QStringLiteral("&Split window"));
+    videoSettings_ = place<QPushButton>(this, kCtlVideoSettings, units, 154, 7, 67, 14);
+    videoSettings_->setText(QStringLiteral("&Video settings"));
+    audioSettings_ = place<QPushButton>(this, kCtlAudioSettings, units, 154, 24, 67, 14);
+    audioSettings_->setText(QStringLiteral("&Audio settings"));
+
+    // Qt's vertical slider has its maximum at the top, where the loud end
+    // is: the slider's value is the number of 4 % steps of volume.
+    volume_ = place<QSlider>(this, kCtlVolume, units, 228, 7, 17, 90);
+    volume_->setOrientation(Qt::Vertical);
+    volume_->setRange(0, kVolumeSteps);
+    volume_->setTickPosition(QSlider::NoTicks);
+    volume_->setEnabled(false);
+
+    status_ = place<QLabel>(this, kCtlStatus, units, 7, 62, 214, 35);
+    status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    status_->setWordWrap(true);
+
+    recording_ = std::make_unique<RecordingControl>(
+        record_, videoSettings_, audioSettings_, [this](const QString& text) { setStatusText(text); });
+
+    connect(record_, &QPushButton::clicked, this, [this] {
+        if (isRecording())
+            stopRecording();
+        else
+            startRecording();
+    });
+    connect(snapshot_, &QPushButton::clicked, this, [this] { requestSnapshot(); });
+    connect(outputFolder_, &QPushButton::clicked, this, [this] { chooseOutputFolder(); });
+    connect(split_, &QPushButton::clicked, this, [this] {
+        screens_.setLayout(int(settings.displayType), settings.splitWindows == 0);
+    });
+    connect(videoSettings_, &QPushButton::clicked, this, [this] { showVideoCodecDialog(this); });
+    connect(audioSettings_, &QPushButton::clicked, this, [this] { showAudioSettingsDialog(this); });
+}
+
+void ControlWindow::initVolume() {
+    int percent = 0;
+    if (startAudio()) {
+        volume_->setEnabled(true);
+        percent = int(audioVolume() * 100.0f);
+    }
+    // Design position 25 - percent / 4 counted from the top.
+    volume_->setValue(percent / 4);
+    connect(volume_, &QSlider::valueChanged, this, [](int steps) { setVolume(steps * 4); });
+}
+
+void ControlWindow::dispatchFrame(FrameBuffer* frame) {
+    decodeFrame(frame);
+    addRef(frame);  // the UI thread's reference
+    if (IKestrelCaptureApp* app = recordingApp()) app->pushFrame(frame);
+    if (snapshotRequested_) {
+        snapshotRequested_ = false;
+        saveSnapshot(frame);
+    }
+    if (ScreenWindow* bottom = screens_.display2()) {
+        addRef(frame);
+        bottom->setFrame(frame);
+    }
+    if (ScreenWindow* top = screens_.display1())
+        top->setFrame(frame);  // takes over the UI thread's reference
+    else
+        release(frame);
+}
+
+void ControlWindow::setStatusText(const QString& text) { status_->setText(text); }
+QString ControlWindow::statusText() const { return status_->text(); }
+
+void ControlWindow::startRecording() { recording_->start(); }
+void ControlWindow::stopRecording() { recording_->stop(); }
+bool ControlWindow::isRecording() const { return recording_->isRecording(); }
+
+void ControlWindow::toggleDebugConsole() {
+    if (!debugConsole_) debugConsole_ = std::make_unique<DebugConsole>();
+    if (debugConsole_->isOpen())
+        debugConsole_->closeConsole();
+    else
+        debugConsole_->openConsole();
+}
+
+void ControlWindow::chooseOutputFolder() {
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, QStringLiteral("Change Output Folder"));
+    if (folder.isEmpty()) return;
+    applyOutputFolder(folder.toStdString());
+}
+
+void ControlWindow::closeEvent(QCloseEvent* event) {
+    event->accept();
+    if (closed_) return;
+    closed_ = true;
+    stopRecording();
+    screens_.closeScreenWindows();
+    if (debugConsole_) debugConsole_->closeConsole();
+    Q_EMIT closed();
+}
+
+void ControlWindow::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu;
+    QAction* console = menu.addAction(QStringLiteral("&Debug console"));
+    console->setCheckable(true);
+    console->setChecked(debugConsole_ && debugConsole_->isOpen());
+    if (menu.exec(event->globalPos()) == console) toggleDebugConsole();
+}
+
+// Requests of the screen windows ----------------------------------------------------
+
+void ControlWindow::postCloseApplication() {
+    QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+}
+
+void ControlWindow::postApplyTopmost() {
+    QMetaObject::invokeMethod(this, [this] { screens_.applyTopmost(); }, Qt::QueuedConnection);
+}
+
+void ControlWindow::postSetLayout(bool split, int displayType) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, split, displayType] {
+            if (!closed_) screens_.setLayout(displayType, split);
+        },
+        Qt::QueuedConnection);
+}
+
+void ControlWindow::forwardVolumeKey(const QKeyEvent& event) {
+    QKeyEvent copy(event.type(), event.key(), event.modifiers(), event.text());
+    QCoreApplication::sendEvent(volume_, &copy);
+}

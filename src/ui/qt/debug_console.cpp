@@ -1,0 +1,82 @@
+#include "ui/qt/debug_console.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QSocketNotifier>
+
+#include "core/debug_log.h"
+#include "core/monitor.h"
+
+DebugConsole::DebugConsole() {
+    setWindowTitle(QStringLiteral("Kestrel Capture debug"));
+    setReadOnly(true);
+    setMaximumBlockCount(500);
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+    setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    resize(640, 400);
+}
+
+DebugConsole::~DebugConsole() {
+    closeConsole();
+    // Only at exit: nobody writes any more once the output is switched off
+    // and the threads that print are gone or discard.
+    if (readFd_ >= 0) ::close(readFd_);
+    if (writeFd_ >= 0) ::close(writeFd_);
+}
+
+void DebugConsole::openConsole() {
+    if (open_) return;
+    if (readFd_ < 0) {
+        int fds[2];
+        if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) return;
+        readFd_ = fds[0];
+        writeFd_ = fds[1];
+        notifier_ = new QSocketNotifier(readFd_, QSocketNotifier::Read, this);
+        connect(notifier_, &QSocketNotifier::activated, this, &DebugConsole::readOutput);
+    }
+    discardPending();  // written while the console was closing
+    notifier_->setEnabled(true);
+    setDebugOutput(writeFd_);
+    debugConsoleOpen = true;
+    open_ = true;
+    show();
+    raise();
+    startMonitor();
+}
+
+void DebugConsole::closeConsole() {
+    if (!open_) return;
+    setDebugOutput(-1);
+    debugConsoleOpen = false;
+    open_ = false;
+    if (notifier_) notifier_->setEnabled(false);
+    hide();
+}
+
+void DebugConsole::closeEvent(QCloseEvent* event) {
+    closeConsole();
+    event->accept();
+}
+
+void DebugConsole::discardPending() {
+    char chunk[4096];
+    while (::read(readFd_, chunk, sizeof chunk) > 0) {
+    }
+    partialLine_.clear();
+}
+
+void DebugConsole::readOutput() {
+    char chunk[4096];
+    ssize_t n;
+    while ((n = ::read(readFd_, chunk, sizeof chunk)) > 0) {
+        partialLine_.append(chunk, size_t(n));
+        size_t start = 0;
+        for (size_t end; (end = partialLine_.find('\n', start)) != std::string::npos;
+             start = end + 1)
+            appendPlainText(QString::fromUtf8(partialLine_.data() + start, qsizetype(end - start)));
+        partialLine_.erase(0, start);
+    }
+}

@@ -1,0 +1,35 @@
+#pragma once
+// The debug console: a window that shows the diagnostic output while it is
+// open, keeping the last 500 lines. While it is closed the output is dropped
+// at its source.
+#include <QPlainTextEdit>
+#include <string>
+
+class QSocketNotifier;
+
+class DebugConsole : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    DebugConsole();
+    ~DebugConsole() override;
+
+    void openConsole();
+    void closeConsole();
+    bool isOpen() const { return open_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void readOutput();
+    void discardPending();
+
+    // The pipe lives as long as the console object: a writer may still hold
+    // the old descriptor for a moment after the console closes, and must
+    // neither hit a closed pipe nor a descriptor number reused for a file.
+    int readFd_ = -1;
+    int writeFd_ = -1;
+    QSocketNotifier* notifier_ = nullptr;
+    std::string partialLine_;
+    bool open_ = false;
+};

@@ -1,0 +1,117 @@
+#include "ui/qt/kestrel_app.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QThread>
+
+#include "core/audio_path.h"
+#include "core/capture_core.h"
+#include "core/fatal.h"
+#include "core/sdl/sdl_audio_engine.h"
+#include "core/status_line.h"
+#include "record/qt/video_codec_dialog.h"
+#include "record/recording.h"
+#include "ui/qt/control_window.h"
+#include "ui/qt/quit_signals.h"
+#include "ui/settings.h"
+
+namespace {
+
+// The status line handler and the codec dialog hook are plain functions.
+std::atomic<ControlWindow*> statusWindow{nullptr};
+
+bool onUiThread() { return qApp && QThread::currentThread() == qApp->thread(); }
+
+void showStatusLine(const std::string& text) {
+    const QString line = QString::fromStdString(text);
+    if (onUiThread()) {
+        if (ControlWindow* window = statusWindow.load()) window->setStatusText(line);
+        return;
+    }
+    // qApp outlives every window; the window is looked up on arrival.
+    QMetaObject::invokeMethod(
+        qApp,
+        [line] {
+            if (ControlWindow* window = statusWindow.load()) window->setStatusText(line);
+        },
+        Qt::QueuedConnection);
+}
+
+void showFatalError(const char* text) {
+    if (onUiThread()) QMessageBox::critical(nullptr, QStringLiteral("Error"), QString::fromUtf8(text));
+}
+
+int askForCodec() { return showVideoCodecDialog(statusWindow.load()); }
+
+}  // namespace
+
+// Resources of a static library are registered by hand (outside any namespace).
+static void registerResources() { Q_INIT_RESOURCE(resources); }
+
+KestrelApp::KestrelApp() {
+    registerResources();
+    setFatalErrorHandler(showFatalError);
+    setStatusLineHandler(showStatusLine);
+    setCodecDialogHook(askForCodec);
+}
+
+KestrelApp::~KestrelApp() {
+    shutdown();
+    setCodecDialogHook(nullptr);
+    setStatusLineHandler(nullptr);
+}
+
+void KestrelApp::start(usb::Backend& backend, bool quitOnClose) {
+    installSdlAudioEngine();
+    loadSettings();
+    controlWindow_ = std::make_unique<ControlWindow>();
+    statusWindow.store(controlWindow_.get());
+    if (quitOnClose)
+        QObject::connect(controlWindow_.get(), &ControlWindow::closed, qApp, &QCoreApplication::quit,
+                         Qt::QueuedConnection);
+    controlWindow_->show();
+    host_.attach(controlWindow_.get());
+    started_ = true;
+    usbThread_start(host_, backend);
+}
+
+void KestrelApp::shutdown() {
+    if (!started_ || shutDown_) return;
+    shutDown_ = true;
+    controlWindow_->close();  // stops a recording, closes the screen windows
+    stopAudio();
+    usbThread_stop();
+    saveSettings();
+    host_.detach();
+    statusWindow.store(nullptr);
+    controlWindow_.reset();
+}
+
+ScreenWindow* KestrelApp::display1() const {
+    return controlWindow_ ? controlWindow_->screens().display1() : nullptr;
+}
+
+ScreenWindow* KestrelApp::display2() const {
+    return controlWindow_ ? controlWindow_->screens().display2() : nullptr;
+}
+
+int runKestrelCapture(usb::Backend& backend) {
+    // The program takes no options: Qt sees only the program name.
+    static char name[] = "kestrel-capture";
+    static char* argv[] = {name, nullptr};
+    int argc = 1;
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationName(QStringLiteral("Kestrel Capture"));
+    QApplication::setDesktopFileName(QStringLiteral("kestrel-capture"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/101.png")));
+
+    KestrelApp app;
+    app.start(backend, true);
+    QuitSignals quitSignals([&app] {
+        if (ControlWindow* window = app.controlWindow()) window->close();
+    });
+    if (!app.controlWindow()->hasClosed()) application.exec();
+    app.shutdown();
+    return 0;
+}

@@ -1,0 +1,54 @@
+#include "ui/qt/qt_core_host.h"
+
+#include <QMetaObject>
+
+#include "firmware/qt/firmware_dialog.h"
+#include "ui/qt/control_window.h"
+
+namespace {
+
+int poolIndex(const FrameBuffer* frame) {
+    const ptrdiff_t index = frame - framePool.buffers;
+    return index >= 0 && index < kPoolSize ? int(index) : -1;
+}
+
+int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+bool QtCoreHost::postFrameReady(FrameBuffer* frame) {
+    ControlWindow* window = window_.load();
+    if (!window) return false;
+    if (const int index = poolIndex(frame); index >= 0)
+        postedAt_[index].store(nowNs(), std::memory_order_relaxed);
+    return QMetaObject::invokeMethod(
+        window, [window, frame] { window->dispatchFrame(frame); }, Qt::QueuedConnection);
+}
+
+int64_t QtCoreHost::postedAt(const FrameBuffer* frame) const {
+    const int index = poolIndex(frame);
+    return index >= 0 ? postedAt_[index].load(std::memory_order_relaxed) : 0;
+}
+
+int QtCoreHost::runFirmwareUpdate() {
+    return runFirmwareUpdateDialog(window_.load());
+}
+
+void QtCoreHost::postClose() {
+    if (ControlWindow* window = window_.load())
+        QMetaObject::invokeMethod(window, [window] { window->close(); }, Qt::QueuedConnection);
+}
+
+void QtCoreHost::postDeviceArrival(const usb::Guid& interfaceClass) {
+    if (ControlWindow* window = window_.load())
+        QMetaObject::invokeMethod(
+            window,
+            [window, interfaceClass] {
+                if (!window->hasClosed()) deviceArrival(interfaceClass);
+            },
+            Qt::QueuedConnection);
+}

@@ -1,0 +1,51 @@
+#include "ui/qt/recording_control.h"
+
+#include <QPushButton>
+
+#include "record/recording.h"
+#include "ui/settings.h"
+
+RecordingControl::RecordingControl(QPushButton* record, QWidget* videoSettings,
+                                   QWidget* audioSettings, StatusSink status)
+    : record_(record),
+      videoSettings_(videoSettings),
+      audioSettings_(audioSettings),
+      status_(std::move(status)),
+      idleIcon_(QStringLiteral(":/icons/106.png")),
+      activeIcon_(QStringLiteral(":/icons/107.png")) {
+    blinkTimer_.setInterval(350);
+    connect(&blinkTimer_, &QTimer::timeout, this, &RecordingControl::blink);
+}
+
+void RecordingControl::start() {
+    char name[16];
+    if (!makeNumberedName(recordingCounter, ".avi", name) || !startRecordingGraph(name)) {
+        status_(QString::fromStdString(formatRecordingStatus()));
+        record_->setChecked(false);
+        return;
+    }
+    isRecording_ = true;
+    blinkPhase_ = true;
+    record_->setIcon(activeIcon_);
+    record_->setChecked(true);
+    blinkTimer_.start();
+    videoSettings_->setEnabled(false);
+    audioSettings_->setEnabled(false);
+}
+
+void RecordingControl::stop() {
+    stopRecordingGraph();
+    if (isRecording_) status_(QString::fromStdString(formatRecordingStatus()));
+    isRecording_ = false;
+    record_->setIcon(idleIcon_);
+    record_->setChecked(false);
+    blinkTimer_.stop();
+    videoSettings_->setEnabled(true);
+    audioSettings_->setEnabled(true);
+}
+
+void RecordingControl::blink() {
+    record_->setIcon(blinkPhase_ ? idleIcon_ : activeIcon_);
+    blinkPhase_ = !blinkPhase_;
+    status_(QString::fromStdString(formatRecordingStatus()));
+}
