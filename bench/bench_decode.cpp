@@ -54,9 +54,9 @@ void types(benchmark::internal::Benchmark* b) {
 
 }  // namespace
 
-BENCHMARK(BM_Decode)->Apply(types)->ArgNames({"type", "console"})->Repetitions(9)->ReportAggregatesOnly(true)
+BENCHMARK(BM_Decode)->Apply(types)->ArgNames({"type", "console"})->Repetitions(9)->MinTime(0.1)->ReportAggregatesOnly(true)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_CopyImage)->DenseRange(1, 6)->ArgName("type")->Repetitions(9)->ReportAggregatesOnly(true)
+BENCHMARK(BM_CopyImage)->DenseRange(1, 6)->ArgName("type")->Repetitions(9)->MinTime(0.1)->ReportAggregatesOnly(true)
     ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();
