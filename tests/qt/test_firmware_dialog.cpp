@@ -1,0 +1,147 @@
+// The firmware update dialog with the update worker, on the simulated board.
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+#include <mutex>
+
+#include "../tools/synthetic_image.h"
+#include "core/device.h"
+#include "firmware/firmware_resources.h"
+#include "firmware/firmware_update.h"
+#include "firmware/qt/firmware_dialog.h"
+#include "usb/sim_board.h"
+
+namespace {
+
+struct SeenBox {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QWidget* parent = nullptr;
+    int shown = 0;
+};
+
+// Answers the next message box with OK once it is up, noting what it said.
+void answerNextMessageBox(SeenBox* seen) {
+    auto* timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, [timer, seen] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        seen->title = box->windowTitle();
+        seen->text = box->text();
+        seen->icon = box->icon();
+        seen->parent = box->parentWidget();
+        ++seen->shown;
+        box->button(QMessageBox::Ok)->click();
+        timer->deleteLater();
+    });
+    timer->start(20);
+}
+
+void useDevice(UsbDevice* device) {
+    std::lock_guard<std::mutex> lock(deviceLock);
+    setCurrentDevice(device);
+}
+
+}  // namespace
+
+class FirmwareDialogTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() {
+        forgetKeptBoardData();
+        useDevice(&nullDevice);
+    }
+
+    void cancelBeforeStartEndsWithZero() {
+        QWidget owner;
+        int result = -1;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<FirmwareDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Firmware Update"));
+            QVERIFY(!(dialog->windowFlags() & Qt::WindowCloseButtonHint));
+            const QLabel* label = dialog->findChild<QLabel*>();
+            QVERIFY(label);
+            QCOMPARE(label->text(), QStringLiteral("Kestrel Capture firmware needs to be updated. Push Start to begin.\n"
+                                                   "!! DO NOT disconnect the Kestrel while update is running !!"));
+            QCOMPARE(dialog->progressBar()->minimum(), 0);
+            QCOMPARE(dialog->progressBar()->maximum(), 1000);
+            QCOMPARE(dialog->startButton()->text(), QStringLiteral("Start"));
+            QCOMPARE(dialog->cancelButton()->text(), QStringLiteral("Cancel"));
+            QVERIFY(dialog->cancelButton()->isDefault());
+            dialog->cancelButton()->click();
+        });
+        result = runFirmwareUpdateDialog(&owner);
+        QCOMPARE(result, 0);
+    }
+
+    void deviceNotWaitingShowsError64ThenOffersRetry() {
+        FirmwareDialog dialog(nullptr);
+        dialog.show();
+        SeenBox seen;
+        answerNextMessageBox(&seen);
+        dialog.startButton()->click();
+        QVERIFY(!dialog.startButton()->isEnabled());
+        QVERIFY(!dialog.cancelButton()->isEnabled());
+        QTRY_COMPARE(seen.shown, 1);
+        QCOMPARE(seen.title, QStringLiteral("Error (64)"));
+        QCOMPARE(seen.text, QStringLiteral("Failed!"));
+        QCOMPARE(seen.icon, QMessageBox::Critical);
+        QCOMPARE(seen.parent, &dialog);
+        QTRY_COMPARE(dialog.startButton()->text(), QStringLiteral("Retry"));
+        QVERIFY(dialog.startButton()->isEnabled());
+        QVERIFY(dialog.cancelButton()->isEnabled());
+    }
+
+    // A page that fails, then a retry that programs the board: the dialog
+    // ends with 1 and the progress bar went up to the end meanwhile.
+    void failureThenSuccessfulRetry() {
+        const std::vector<uint8_t> stream = synthetic::compress(synthetic::image(4));
+        const FirmwareResource table[] = {{104, stream.data(), stream.size()}};
+        setFirmwareResources(table, 1);
+        usb::SimBoard board;
+        board.setConfig(4, 5, 0, 0);
+        board.flash().setTimeScale(0);
+        board.flash().loadFactoryContent(4);
+        board.flash().setBadPage(0x20000);
+        kestrelDevice.setBackend(&board);
+        QVERIFY(kestrelDevice.open(nullptr));
+        QCOMPARE(kestrelDevice.openState, int32_t{NeedsUpdate});
+        useDevice(&kestrelDevice);
+
+        FirmwareDialog dialog(nullptr);
+        int highest = 0;
+        connect(dialog.progressBar(), &QProgressBar::valueChanged, [&](int v) { highest = std::max(highest, v); });
+        int result = -1;
+        connect(&dialog, &QDialog::finished, [&](int r) { result = r; });
+        dialog.open();
+
+        SeenBox seen;
+        answerNextMessageBox(&seen);
+        dialog.startButton()->click();
+        QTRY_COMPARE(seen.shown, 1);
+        QCOMPARE(seen.title, QStringLiteral("Error (385)"));
+        QTRY_COMPARE(dialog.startButton()->text(), QStringLiteral("Retry"));
+        QCOMPARE(dialog.progressBar()->value(), 0);
+
+        board.flash().setBadPage(-1);
+        highest = 0;
+        dialog.startButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(result, 1, 20000);
+        QCOMPARE(highest, 999);
+
+        useDevice(&nullDevice);
+        kestrelDevice.close();
+        kestrelDevice.setBackend(nullptr);
+        setFirmwareResources(nullptr, 0);
+    }
+};
+
+QTEST_MAIN(FirmwareDialogTest)
+#include "test_firmware_dialog.moc"
