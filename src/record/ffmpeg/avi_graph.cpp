@@ -231,7 +231,7 @@ private:
             return E_FAIL;
         }
         sws_.reset(sws_getContext(width_, height_, AV_PIX_FMT_BGR24, width_, height_, format,
-                                  SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
+                                  SWS_POINT | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
         frame_.reset(av_frame_alloc());
         packet_.reset(av_packet_alloc());
         if (!sws_ || !frame_ || !packet_) return E_OUTOFMEMORY;
@@ -389,6 +389,11 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Graph> createGraph() { return std::make_unique<AviGraph>(); }
+std::unique_ptr<Graph> createGraph() {
+    // Encoder and muxer chatter (deprecated JPEG ranges and the like) stays
+    // off the terminal; failures reach the status line instead.
+    av_log_set_level(AV_LOG_ERROR);
+    return std::make_unique<AviGraph>();
+}
 
 }  // namespace media

@@ -1,0 +1,338 @@
+// Whole recordings: frames in, an AVI file out, checked with the ffmpeg tools.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <thread>
+#include <vector>
+
+#include "display/decode.h"
+#include "record/recording.h"
+#include "support/debug_capture.h"
+#include "ui/settings.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Sound capture comes from a file through SDL's disk driver, unless the
+// environment chose a driver already.
+const bool diskAudio = [] {
+    setenv("SDL_AUDIODRIVER", "disk", 0);
+    return std::string(getenv("SDL_AUDIODRIVER")) == "disk";
+}();
+
+std::string run(const std::string& command) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+bool haveTool(const char* name) { return run(std::string("command -v ") + name + " 2>/dev/null").size() > 0; }
+
+// ffprobe's streams as key/value maps.
+std::vector<std::map<std::string, std::string>> probe(const std::string& file) {
+    std::vector<std::map<std::string, std::string>> streams;
+    std::string out = run("ffprobe -v error -count_packets -show_entries "
+                          "stream=codec_type,codec_name,width,height,nb_frames,nb_read_packets,sample_rate,channels "
+                          "-of flat '" + file + "'");
+    std::regex line(R"(streams\.stream\.(\d+)\.(\w+)=\"?([^\"\n]*)\"?)");
+    for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator(); ++it) {
+        size_t index = std::stoul((*it)[1]);
+        if (streams.size() <= index) streams.resize(index + 1);
+        streams[index][(*it)[2]] = (*it)[3];
+    }
+    return streams;
+}
+
+const std::map<std::string, std::string>* findStream(const std::vector<std::map<std::string, std::string>>& s,
+                                                      const char* type) {
+    for (auto& m : s)
+        if (m.count("codec_type") && m.at("codec_type") == type) return &m;
+    return nullptr;
+}
+
+// The 2D picture: colour bars on the top screen, two flat halves on the bottom.
+constexpr uint32_t kBars[8] = {0xFFFFFF, 0xFFFF00, 0x00FFFF, 0x00FF00, 0xFF00FF, 0xFF0000, 0x0000FF, 0x000000};
+constexpr uint32_t kBottomLeft = 0xFF8000, kBottomRight = 0x4080C0;
+
+uint32_t pictureAt(int x, int y) {
+    if (y < 240) return kBars[x / 50];
+    if (x < 40 || x >= 360) return 0;
+    return x < 200 ? kBottomLeft : kBottomRight;
+}
+
+struct Frames {
+    Frames() : images(kCount, std::vector<uint32_t>(400 * 480)), frames(kCount) {
+        for (int i = 0; i < kCount; ++i) {
+            for (int y = 0; y < 480; ++y)
+                for (int x = 0; x < 400; ++x) images[i][y * 400 + x] = pictureAt(x, y);
+            frames[i].displayImage = images[i].data();
+            frames[i].layout = displayTypeTable[1];
+            frames[i].refCount = 1;  // the dispatch's reference
+        }
+    }
+    // A buffer nobody else holds, as the pool would hand out.
+    FrameBuffer* take() {
+        for (auto& f : frames)
+            if (f.refCount == 1) return &f;
+        return nullptr;
+    }
+    bool allBack() {
+        for (auto& f : frames)
+            if (f.refCount != 1) return false;
+        return true;
+    }
+    static constexpr int kCount = 12;
+    std::vector<std::vector<uint32_t>> images;
+    std::vector<FrameBuffer> frames;
+};
+
+class RecordingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!haveTool("ffprobe") || !haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg tools not installed";
+        folder = fs::temp_directory_path() / ("kestrel-rec-" + std::to_string(getpid()));
+        fs::create_directories(folder);
+        previous = fs::current_path();
+        fs::current_path(folder);
+        utf8ToField(settings.outputFolder, folder.string() + "/");
+        utf8ToField(settings.videoCodec, "Microsoft Video 1");
+        utf8ToField(settings.recordingSource, "(no sound)");
+        settings.videoQuality = 0.85;
+        settings.recordFps = 30;
+        settings.recordScreens = 0;
+        settings.displayType = 1;
+        settings.videoCodecSettingsSize = 0;
+        videoCodecSettings.clear();
+        setCodecDialogHook(nullptr);
+    }
+    void TearDown() override {
+        stopRecordingGraph();
+        if (!previous.empty()) fs::current_path(previous);
+        if (!folder.empty()) fs::remove_all(folder);
+    }
+
+    // Offers a frame every 1/30 s, as the frame dispatch would.
+    void feed(std::chrono::milliseconds length) {
+        auto end = std::chrono::steady_clock::now() + length;
+        auto next = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() < end) {
+            if (IKestrelCaptureApp* app = recordingApp())
+                if (FrameBuffer* f = frames.take()) app->pushFrame(f);
+            next += std::chrono::microseconds(33333);
+            std::this_thread::sleep_until(next);
+        }
+    }
+
+    std::string record(const char* name, std::chrono::milliseconds length) {
+        EXPECT_TRUE(startRecordingGraph(name));
+        feed(length);
+        stopRecordingGraph();
+        EXPECT_TRUE(frames.allBack());
+        return (folder / name).string();
+    }
+
+    fs::path folder, previous;
+    Frames frames;
+};
+
+TEST_F(RecordingTest, DefaultCodecRecordsThePictureInRealTime) {
+    DebugCapture debug;
+    ASSERT_TRUE(startRecordingGraph("00000.avi"));
+    EXPECT_TRUE(recordingRunning());
+    std::string folderText = folder.string() + "/00000.avi\n";
+    EXPECT_EQ(formatRecordingStatus(), folderText + "00:00:00, 0 MB (0 kB/s), 0.00 FPS");
+    feed(std::chrono::milliseconds(1500));
+    std::string status = formatRecordingStatus();
+    EXPECT_TRUE(std::regex_match(status, std::regex(folderText + R"(00:00:01, 0 MB \(\d+ kB/s\), (29|30)\.\d\d FPS)")))
+        << status;
+    feed(std::chrono::milliseconds(1500));
+    stopRecordingGraph();
+    EXPECT_FALSE(recordingRunning());
+    EXPECT_EQ(recordingApp(), nullptr);
+    EXPECT_EQ(formatRecordingStatus(), folderText + "Stopped.");
+    EXPECT_TRUE(frames.allBack());
+    EXPECT_NE(debug.text().find("getAudioSource failed\n"), std::string::npos);
+
+    auto streams = probe("00000.avi");
+    ASSERT_EQ(streams.size(), 1u) << "no sound stream with \"(no sound)\"";
+    const auto& v = streams[0];
+    EXPECT_EQ(v.at("codec_name"), "msvideo1");
+    EXPECT_EQ(v.at("width"), "400");
+    EXPECT_EQ(v.at("height"), "480");
+    int count = std::stoi(v.at("nb_frames"));
+    EXPECT_GE(count, 85);
+    EXPECT_LE(count, 95);
+
+    // The first frame, decoded, is the picture: right way up, right colours.
+    std::string raw = run("ffmpeg -v error -i 00000.avi -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
+    ASSERT_EQ(raw.size(), 400u * 480 * 3);
+    int worst = 0;
+    for (int y = 4; y < 480; y += 8)
+        for (int x = 4; x < 400; x += 8) {
+            if ((x + 4) % 50 < 8 || (y >= 236 && y < 244) || (x > 36 && x < 44) || (x > 196 && x < 204) ||
+                (x > 356 && x < 364))
+                continue;  // block edges
+            uint32_t want = pictureAt(x, y);
+            const uint8_t* got = reinterpret_cast<const uint8_t*>(&raw[(y * 400 + x) * 3]);
+            int d = std::max({std::abs(got[0] - int(want >> 16)), std::abs(got[1] - int((want >> 8) & 0xFF)),
+                              std::abs(got[2] - int(want & 0xFF))});
+            worst = std::max(worst, d);
+        }
+    EXPECT_LE(worst, 12);  // 5 bits per channel
+}
+
+TEST_F(RecordingTest, ScreenChoiceSetsTheRecordedSize) {
+    struct Row {
+        uint32_t screens;
+        const char* width;
+        const char* height;
+    };
+    const Row rows[] = {{1, "400", "240"}, {2, "320", "240"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.screens);
+        settings.recordScreens = row.screens;
+        std::string file = record(row.screens == 1 ? "top.avi" : "bottom.avi", std::chrono::milliseconds(400));
+        auto streams = probe(file);
+        ASSERT_EQ(streams.size(), 1u);
+        EXPECT_EQ(streams[0].at("width"), row.width);
+        EXPECT_EQ(streams[0].at("height"), row.height);
+    }
+    // The bottom screen alone: the left half orange, the right half blue-grey.
+    std::string raw = run("ffmpeg -v error -i bottom.avi -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
+    ASSERT_EQ(raw.size(), 320u * 240 * 3);
+    auto at = [&](int x, int y) { return reinterpret_cast<const uint8_t*>(&raw[(y * 320 + x) * 3]); };
+    EXPECT_NEAR(at(60, 120)[0], 0xFF, 12);
+    EXPECT_NEAR(at(60, 120)[2], 0x00, 12);
+    EXPECT_NEAR(at(260, 120)[2], 0xC0, 12);
+}
+
+TEST_F(RecordingTest, QualityReachesTheCompressor) {
+    utf8ToField(settings.videoCodec, "Motion JPEG");
+    settings.videoQuality = 0.0;
+    auto small = fs::file_size(record("low.avi", std::chrono::milliseconds(400)));
+    settings.videoQuality = 1.0;
+    auto large = fs::file_size(record("high.avi", std::chrono::milliseconds(400)));
+    // Even the flat test picture needs half as many bytes again at full quality.
+    EXPECT_GT(large, small * 3 / 2);
+}
+
+TEST_F(RecordingTest, MissingCodecAsksTheDialog) {
+    static int calls;
+    static const char* choose;
+    setCodecDialogHook([] {
+        ++calls;
+        if (!choose) return 0;
+        utf8ToField(settings.videoCodec, choose);
+        return 1;
+    });
+    utf8ToField(settings.videoCodec, "No Such Codec");
+    calls = 0;
+    choose = nullptr;
+    {
+        DebugCapture debug;
+        EXPECT_FALSE(startRecordingGraph("00001.avi"));
+        EXPECT_EQ(calls, 1);
+        EXPECT_NE(debug.text().find("getVideoCompressor() failed\n"), std::string::npos);
+        EXPECT_EQ(recordingApp(), nullptr);
+        EXPECT_EQ(formatRecordingStatus(), folder.string() + "/00001.avi\nStopped.");
+    }
+    choose = "Motion JPEG";
+    EXPECT_TRUE(startRecordingGraph("00002.avi"));
+    EXPECT_EQ(calls, 2);
+    stopRecordingGraph();
+    auto streams = probe("00002.avi");
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].at("codec_name"), "mjpeg");
+}
+
+TEST_F(RecordingTest, SoundFromTheCaptureDevice) {
+    if (!diskAudio) GTEST_SKIP() << "another SDL audio driver was chosen";
+    // Four seconds of a 1 kHz tone, 48 kHz stereo.
+    std::string tone = (folder / "tone.raw").string();
+    {
+        std::ofstream out(tone, std::ios::binary);
+        for (int i = 0; i < 48000 * 4; ++i) {
+            int16_t s = static_cast<int16_t>(12000 * std::sin(2 * M_PI * 1000.0 * i / 48000.0));
+            out.write(reinterpret_cast<const char*>(&s), 2);
+            out.write(reinterpret_cast<const char*>(&s), 2);
+        }
+    }
+    setenv("SDL_DISKAUDIOFILEIN", tone.c_str(), 1);
+    utf8ToField(settings.recordingSource, "");  // the first capture device
+    record("sound.avi", std::chrono::milliseconds(1500));
+
+    auto streams = probe("sound.avi");
+    const auto* audio = findStream(streams, "audio");
+    ASSERT_TRUE(audio) << "no sound stream";
+    EXPECT_EQ(audio->at("codec_name"), "pcm_s16le");
+    EXPECT_EQ(audio->at("channels"), "2");
+    ASSERT_TRUE(findStream(streams, "video"));
+
+    // The tone's frequency from its zero crossings, away from the edges.
+    std::string pcm = run("ffmpeg -v error -i sound.avi -map 0:a -f s16le -ac 1 -");
+    const int16_t* s = reinterpret_cast<const int16_t*>(pcm.data());
+    int rate = std::stoi(audio->at("sample_rate"));
+    size_t n = pcm.size() / 2;
+    ASSERT_GT(n, static_cast<size_t>(rate / 2));
+    size_t from = n / 4, to = n * 3 / 4;
+    int crossings = 0;
+    for (size_t i = from + 1; i < to; ++i)
+        if ((s[i - 1] < 0) != (s[i] < 0)) ++crossings;
+    double hz = crossings / 2.0 / (static_cast<double>(to - from) / rate);
+    EXPECT_NEAR(hz, 1000.0, 20.0);
+}
+
+TEST_F(RecordingTest, FullDiskStopsTheRecordingAndKeepsTheFile) {
+    utf8ToField(settings.videoCodec, "FFV1 lossless");
+    // Noise does not compress: the limit comes with the first frames.
+    uint32_t seed = 1;
+    for (auto& image : frames.images)
+        for (uint32_t& p : image) p = (seed = seed * 1664525u + 1013904223u) >> 8;
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 64 * 1024;
+    setrlimit(RLIMIT_FSIZE, &small);
+
+    ASSERT_TRUE(startRecordingGraph("full.avi"));
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (recordingRunning() && std::chrono::steady_clock::now() < until) feed(std::chrono::milliseconds(100));
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_FALSE(recordingRunning());
+    EXPECT_EQ(recordingApp(), nullptr);
+    std::string status = formatRecordingStatus();
+    EXPECT_EQ(status.rfind(folder.string() + "/full.avi\nStopped: writing the file failed", 0), 0u) << status;
+    EXPECT_FALSE(recordingFailure().empty());
+    EXPECT_TRUE(frames.allBack());
+    // What was written still plays.
+    auto streams = probe("full.avi");
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_GE(std::stoi(streams[0].at("nb_read_packets")), 1);
+    std::string raw = run("ffmpeg -v error -i full.avi -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
+    EXPECT_EQ(raw.size(), 400u * 480 * 3);
+
+    // The next recording starts clean.
+    EXPECT_TRUE(startRecordingGraph("after.avi"));
+    EXPECT_TRUE(recordingFailure().empty());
+}
+
+}  // namespace
