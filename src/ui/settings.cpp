@@ -136,11 +136,18 @@ void saveSettings() {
 
     const std::string folder = settingsFolder();
     if (!folder.empty() && makeFolders(folder)) {
-        if (File file{std::fopen(settingsFilePath().c_str(), "wb")}) {
-            // Write errors go unreported: the next start falls back to the defaults.
-            std::fwrite(&settings, 1, sizeof settings, file.get());
-            if (blockSize > 0) std::fwrite(videoCodecSettings.data(), 1, blockSize, file.get());
+        // Written beside the file and renamed over it only when complete, so a
+        // full disk or a crash mid-save keeps the previous settings.
+        const std::string path = settingsFilePath();
+        const std::string temporary = path + ".new";
+        bool written = false;
+        if (std::FILE* file = std::fopen(temporary.c_str(), "wb")) {
+            written = std::fwrite(&settings, 1, sizeof settings, file) == sizeof settings;
+            if (written && blockSize > 0)
+                written = std::fwrite(videoCodecSettings.data(), 1, blockSize, file) == blockSize;
+            written = (std::fclose(file) == 0) && written;
         }
+        if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) std::remove(temporary.c_str());
     }
     videoCodecSettings = {};
     settings.videoCodecSettingsSize = 0;

@@ -258,3 +258,17 @@ TEST_F(SettingsTest, UnwritableConfigFolderKeepsDefaultsAndSavesNothing) {
     saveSettings();
     EXPECT_EQ(readFile(config).size(), 3u);
 }
+
+TEST_F(SettingsTest, FailedSaveKeepsThePreviousFile) {
+    loadSettings();
+    settings.volume = 33;
+    saveSettings();
+    const std::vector<uint8_t> before = readFile(settingsFilePath());
+    ASSERT_EQ(before.size(), kSettingsSize);
+
+    // The temporary file can't be created: the stored settings stay whole.
+    makeFolder(settingsFilePath() + ".new");
+    settings.volume = 99;
+    saveSettings();
+    EXPECT_EQ(readFile(settingsFilePath()), before);
+}
