@@ -92,14 +92,15 @@ TEST(SdlOutput, PlaysTheBoardsToneInStereoAtTheStoredVolume) {
     EXPECT_EQ(audioLatencySamples(), audio::kSdlBufferFrames);
 
     // The disk driver's clock runs in whole milliseconds per buffer, so the
-    // writer follows the ring's fill instead of a frame timer: 547 and 548
-    // sample frames a push, as the board sends them.
+    // writer follows the ring's fill instead of a frame timer, keeping it
+    // well filled so that a busy machine does not starve the device: 547 and
+    // 548 sample frames a push, as the board sends them.
     constexpr int kFramesToSend = 32728;
     std::thread writer([] {
         ToneWriter tone;
         std::vector<uint8_t> chunk;
         for (int sent = 0, n = 0; sent < kFramesToSend; ++n) {
-            while (audioRing().writeTotal() - audioRing().readTotal() > 3000)
+            while (audioRing().writeTotal() - audioRing().readTotal() > 5000)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             const int frames = n % 3 == 2 ? 547 : 548;
             tone.next(chunk, frames);
