@@ -10,7 +10,7 @@ PACKAGES := cmake make g++ pkg-config \
     zlib1g-dev libpng-dev xvfb xauth ffmpeg
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build demo run test bench clean
+.PHONY: deps configure build demo run test bench clean fuzz
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
@@ -44,6 +44,17 @@ bench: build
 	@for b in $$(ls $(BUILD)/bench/ | grep '^bench_' ); do \
 	  [ -x $(BUILD)/bench/$$b ] && [ -f $(BUILD)/bench/$$b ] && { echo "== $$b"; $(BUILD)/bench/$$b || exit 1; }; \
 	done; true
+
+# Fuzzes the firmware image decompression against zlib for FUZZ_SECONDS
+# (libFuzzer, with ASan and UBSan); not part of `make test`.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@command -v clang++ >/dev/null || { $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq clang >/dev/null; }
+	@mkdir -p $(BUILD)/fuzz/corpus
+	clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+	  -Isrc tests/fuzz/fuzz_inflate.cpp src/firmware/inflate.cpp -lz -o $(BUILD)/fuzz/fuzz_inflate
+	$(BUILD)/fuzz/fuzz_inflate -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -print_final_stats=1 \
+	  $(BUILD)/fuzz/corpus tests/fuzz/seeds
 
 clean:
 	rm -rf $(BUILD)
