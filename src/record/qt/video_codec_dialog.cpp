@@ -1,8 +1,225 @@
 #include "record/qt/video_codec_dialog.h"
 
-#include <QWidget>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/debug_log.h"
+#include "record/capture_filter.h"
+#include "record/qt/compressor_boxes.h"
+#include "record/recording.h"
+#include "ui/qt/dialog_units.h"
+#include "ui/settings.h"
+
+namespace {
+
+constexpr int kFrameRates[3] = {20, 30, 60};
+
+// The first item that begins with text, letter case ignored (-1 when none).
+int findPrefix(const QComboBox* combo, const QString& text) {
+    for (int i = 0; i < combo->count(); ++i)
+        if (combo->itemText(i).startsWith(text, Qt::CaseInsensitive)) return i;
+    return -1;
+}
+
+class VideoCodecDialog : public QDialog {
+public:
+    explicit VideoCodecDialog(QWidget* owner) : QDialog(owner) {
+        setWindowTitle("Video Codec");
+        setObjectName("videoCodecDialog");
+        DialogUnits du(fontMetrics());
+        setFixedSize(du.x(235), du.y(88));
+
+        codecs_ = new QComboBox(this);
+        codecs_->setObjectName("ctl1002");
+        QRect r = du.rect(7, 7, 163, 12);
+        codecs_->setGeometry(r.x(), r.y(), r.width(), std::max(r.height(), codecs_->sizeHint().height()));
+        qualityLabel_ = label(du, "Quality", 12, 31, 24, 8, "ctl1039");
+        quality_ = slider(du, 40, 24, 93, 15, "ctl1036", 100);
+        qualityValue_ = label(du, "100", 136, 31, 22, 8, "ctl1038");
+        label(du, "FPS", 13, 51, 13, 8, "ctlFps");
+        fps_ = slider(du, 40, 47, 93, 15, "ctl1044", 2);
+        fpsValue_ = label(du, "30", 137, 51, 9, 8, "ctl1045");
+        both_ = radio(du, "&Both screens", 11, 71, 57, 10, "ctl1052");
+        top_ = radio(du, "&Top", 83, 71, 28, 10, "ctl1051");
+        bottom_ = radio(du, "Botto&m", 128, 71, 39, 10, "ctl1050");
+        auto* ok = button(du, "&OK", 178, 7, 50, 14, "ctl1");
+        ok->setDefault(true);
+        auto* cancel = button(du, "&Cancel", 178, 23, 50, 14, "ctl2");
+        configure_ = button(du, "Con&figure...", 178, 39, 50, 14, "ctl1034");
+        about_ = button(du, "&About...", 178, 55, 50, 14, "ctl1029");
+
+        connect(ok, &QPushButton::clicked, this, [this] { confirm(); });
+        connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+        connect(configure_, &QPushButton::clicked, this, [this] {
+            if (compressor_) showCompressorConfigBox(this, *compressor_);
+        });
+        connect(about_, &QPushButton::clicked, this, [this] {
+            if (compressor_) showCompressorAboutBox(this, *compressor_);
+        });
+        connect(quality_, &QSlider::valueChanged, this, [this](int pos) {
+            qualityValue_->setText(QString::number(pos));
+            setQualityEnabled(true);
+        });
+        connect(fps_, &QSlider::valueChanged, this, [this](int pos) {
+            // Stored at once, whichever button closes the dialog.
+            settings.recordFps = kFrameRates[std::clamp(pos, 0, 2)];
+            fpsValue_->setText(QString::number(settings.recordFps));
+        });
+
+        open();
+        connect(codecs_, &QComboBox::currentIndexChanged, this, [this] { evaluate(); });
+    }
+
+    ~VideoCodecDialog() override {
+        // Keep the block and its size in step whatever happened.
+        if (settings.videoCodecSettingsSize == 0) videoCodecSettings.clear();
+        if (videoCodecSettings.empty()) settings.videoCodecSettingsSize = 0;
+    }
+
+private:
+    QLabel* label(const DialogUnits& du, const char* text, int x, int y, int w, int h, const char* name) {
+        auto* l = new QLabel(text, this);
+        l->setObjectName(name);
+        l->setGeometry(du.rect(x, y, w, h));
+        return l;
+    }
+    QSlider* slider(const DialogUnits& du, int x, int y, int w, int h, const char* name, int max) {
+        auto* s = new QSlider(Qt::Horizontal, this);
+        s->setObjectName(name);
+        s->setGeometry(du.rect(x, y, w, h));
+        s->setRange(0, max);
+        return s;
+    }
+    QRadioButton* radio(const DialogUnits& du, const char* text, int x, int y, int w, int h, const char* name) {
+        auto* b = new QRadioButton(text, this);
+        b->setObjectName(name);
+        b->setGeometry(du.rect(x, y, w, h));
+        return b;
+    }
+    QPushButton* button(const DialogUnits& du, const char* text, int x, int y, int w, int h, const char* name) {
+        auto* b = new QPushButton(text, this);
+        b->setObjectName(name);
+        b->setGeometry(du.rect(x, y, w, h));
+        b->setAutoDefault(false);
+        return b;
+    }
+
+    void open() {
+        source_ = DSFilter::CreateInstance();  // prints the source's capabilities
+
+        const int* found = std::find(std::begin(kFrameRates), std::end(kFrameRates), settings.recordFps & 0xFF);
+        int index = found == std::end(kFrameRates) ? 1 : static_cast<int>(found - kFrameRates);
+        settings.recordFps = kFrameRates[index];
+        fpsValue_->setText(QString::number(settings.recordFps));
+        fps_->blockSignals(true);
+        fps_->setValue(index);
+        fps_->blockSignals(false);
+
+        switch (settings.recordScreens) {
+            case 0: both_->setChecked(true); break;
+            case 1: top_->setChecked(true); break;
+            case 2: bottom_->setChecked(true); break;
+            default: break;
+        }
+
+        QStringList names;
+        findDevice(nullptr, media::Category::VideoCompressor,
+                   [&](const media::Moniker&, const std::string& name, const char*) {
+                       names << QString::fromStdString(name);
+                       return std::shared_ptr<media::Filter>{};
+                   });
+        // A sorted list, as the user reads it.
+        std::sort(names.begin(), names.end(),
+                  [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+        codecs_->addItems(names);
+        codecs_->setCurrentIndex(findPrefix(codecs_, QString::fromStdString(fieldToUtf8(settings.videoCodec))));
+        evaluate();
+    }
+
+    void setQualityEnabled(bool on) {
+        quality_->setEnabled(on);
+        qualityValue_->setEnabled(on);
+        qualityLabel_->setEnabled(on);
+    }
+
+    void evaluate() {
+        compressor_.reset();
+        const QString name = codecs_->currentText().left(127);
+        if (!name.isEmpty()) compressor_ = getFilter(name.toStdString());
+
+        double quality = 1.0;
+        bool canQuality = false, canConfigure = false, canAbout = false;
+        if (compressor_) {
+            canConfigure = !compressor_->options().empty();
+            canAbout = true;
+            double defaultQuality = 1.0;
+            int32_t caps = 0;
+            if (compressor_->GetInfo(&defaultQuality, &caps) == S_OK && (caps & media::CompressionCaps_CanQuality)) {
+                canQuality = true;
+                if (compressor_->get_Quality(&quality) != S_OK || quality < 0) quality = defaultQuality;
+            }
+        }
+        configure_->setEnabled(canConfigure);
+        about_->setEnabled(canAbout);
+
+        int percent = static_cast<int>(quality * 100);
+        quality_->blockSignals(true);
+        quality_->setValue(percent);
+        quality_->blockSignals(false);
+        qualityValue_->setText(canQuality ? QString::number(percent) : QString());
+        setQualityEnabled(canQuality);
+    }
+
+    void confirm() {
+        if (compressor_) {
+            utf8ToField(settings.videoCodec, codecs_->currentText().left(127).toStdString());
+            // Stored even when the slider is disabled: such a compressor stores 1.0.
+            settings.videoQuality = quality_->value() / 100.0;
+            videoCodecSettings.clear();
+            settings.videoCodecSettingsSize = 0;
+            int32_t size = 0;
+            compressor_->GetState(nullptr, &size);
+            std::vector<uint8_t> block(static_cast<size_t>(std::max(size, 0)));
+            if (size > 0 && compressor_->GetState(block.data(), &size) == S_OK) {
+                uint32_t first = 0;
+                std::memcpy(&first, block.data(), std::min<size_t>(4, block.size()));
+                debugPrintf("GetState(%d)=%08X..\n", size, first);
+                block.resize(static_cast<size_t>(size));
+                videoCodecSettings = std::move(block);
+                settings.videoCodecSettingsSize = size;
+            } else {
+                debugPrintf("pCompressDialogs::GetState failed\n");
+            }
+        }
+        settings.recordScreens = top_->isChecked() ? 1 : bottom_->isChecked() ? 2 : 0;
+        accept();
+    }
+
+    QComboBox* codecs_;
+    QLabel* qualityLabel_;
+    QSlider* quality_;
+    QLabel* qualityValue_;
+    QSlider* fps_;
+    QLabel* fpsValue_;
+    QRadioButton* both_;
+    QRadioButton* top_;
+    QRadioButton* bottom_;
+    QPushButton* configure_;
+    QPushButton* about_;
+    std::shared_ptr<media::VideoCompressor> compressor_;
+    std::shared_ptr<DSFilter> source_;
+};
+
+}  // namespace
 
 int showVideoCodecDialog(QWidget* owner) {
-    (void)owner;
-    return 0;
+    VideoCodecDialog dialog(owner);
+    return dialog.exec() == QDialog::Accepted ? 1 : 0;
 }
