@@ -108,7 +108,10 @@ private:
         utf8ToField(settings.audioFormat, format_->currentText().left(127).toStdString());
         utf8ToField(settings.recordingSource, source_->currentText().left(127).toStdString());
         const std::string output = output_->currentText().left(255).toStdString();
-        if (output != fieldToUtf8(settings.outputDevice)) {
+        const std::string stored = fieldToUtf8(settings.outputDevice);
+        // No stored name already means the system default: no restart for it.
+        const bool same = output == stored || (stored.empty() && output == "(system default)");
+        if (!same) {
             utf8ToField(settings.outputDevice, output);
             startAudio();
         }

@@ -1,0 +1,186 @@
+// The Video Codec and Audio Settings dialogs, driven through their controls.
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+
+#include "record/qt/video_codec_dialog.h"
+#include "ui/qt/audio_settings_dialog.h"
+#include "ui/settings.h"
+
+namespace {
+
+// Runs body on the modal dialog once it is up; body closes it.
+int withDialog(int (*show)(QWidget*), const std::function<void(QDialog*)>& body) {
+    QTimer::singleShot(0, [body] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog) {
+            qWarning("no modal dialog");
+            return;
+        }
+        body(dialog);
+    });
+    return show(nullptr);
+}
+
+template <typename T>
+T* child(QDialog* d, const char* name) {
+    T* w = d->findChild<T*>(name);
+    if (!w) qFatal("control %s missing", name);
+    return w;
+}
+
+void click(QDialog* d, const char* name) { child<QPushButton>(d, name)->click(); }
+
+}  // namespace
+
+class RecordingDialogsTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() {
+        utf8ToField(settings.videoCodec, "Microsoft Video 1");
+        settings.videoQuality = 0.85;
+        settings.recordFps = 30;
+        settings.recordScreens = 0;
+        settings.videoCodecSettingsSize = 0;
+        videoCodecSettings.clear();
+        utf8ToField(settings.recordingSource, "");
+        utf8ToField(settings.outputDevice, "");
+        utf8ToField(settings.audioFormat, "PCM");
+    }
+
+    void unknownFrameRateBecomes30EvenOnCancel() {
+        settings.recordFps = 25;
+        int result = withDialog(showVideoCodecDialog, [](QDialog* d) {
+            QCOMPARE(child<QLabel>(d, "ctl1045")->text(), QString("30"));
+            QCOMPARE(child<QSlider>(d, "ctl1044")->value(), 1);
+            d->close();  // the close box is Cancel
+        });
+        QCOMPARE(result, 0);
+        QCOMPARE(settings.recordFps, 30);
+        QCOMPARE(fieldToUtf8(settings.videoCodec), std::string("Microsoft Video 1"));
+    }
+
+    void frameRateIsStoredOnMoveAndNothingElseOnCancel() {
+        withDialog(showVideoCodecDialog, [](QDialog* d) {
+            child<QSlider>(d, "ctl1044")->setValue(2);
+            QCOMPARE(child<QLabel>(d, "ctl1045")->text(), QString("60"));
+            child<QRadioButton>(d, "ctl1050")->setChecked(true);
+            click(d, "ctl2");
+        });
+        QCOMPARE(settings.recordFps, 60);
+        QCOMPARE(settings.recordScreens, 0u);
+    }
+
+    void compressorWithoutQualityShowsDisabled100AndStoresOne() {
+        settings.videoQuality = 0.5;
+        int result = withDialog(showVideoCodecDialog, [](QDialog* d) {
+            QCOMPARE(child<QComboBox>(d, "ctl1002")->currentText(), QString("Microsoft Video 1"));
+            auto* slider = child<QSlider>(d, "ctl1036");
+            QVERIFY(!slider->isEnabled());
+            QCOMPARE(slider->value(), 100);
+            QCOMPARE(child<QLabel>(d, "ctl1038")->text(), QString());
+            QVERIFY(child<QPushButton>(d, "ctl1034")->isEnabled());  // it has options
+            QVERIFY(child<QPushButton>(d, "ctl1029")->isEnabled());
+            click(d, "ctl1");
+        });
+        QCOMPARE(result, 1);
+        QCOMPARE(settings.videoQuality, 1.0);
+        QVERIFY(settings.videoCodecSettingsSize > 0);
+        QCOMPARE(static_cast<size_t>(settings.videoCodecSettingsSize), videoCodecSettings.size());
+    }
+
+    void savedCompressorShowsItsQualityAndOkStoresTheChoice() {
+        utf8ToField(settings.videoCodec, "Motion JPEG");
+        int result = withDialog(showVideoCodecDialog, [](QDialog* d) {
+            QCOMPARE(child<QComboBox>(d, "ctl1002")->currentText(), QString("Motion JPEG"));
+            auto* slider = child<QSlider>(d, "ctl1036");
+            QVERIFY(slider->isEnabled());
+            QCOMPARE(slider->value(), 85);
+            QCOMPARE(child<QLabel>(d, "ctl1038")->text(), QString("85"));
+            slider->setValue(40);
+            QCOMPARE(child<QLabel>(d, "ctl1038")->text(), QString("40"));
+            child<QRadioButton>(d, "ctl1051")->setChecked(true);
+            click(d, "ctl1");
+        });
+        QCOMPARE(result, 1);
+        QCOMPARE(fieldToUtf8(settings.videoCodec), std::string("Motion JPEG"));
+        QCOMPARE(settings.videoQuality, 0.40);
+        QCOMPARE(settings.recordScreens, 1u);
+        QVERIFY(videoCodecSettings.size() > 4);
+        QCOMPARE(std::string(videoCodecSettings.begin(), videoCodecSettings.begin() + 4), std::string("KCS1"));
+    }
+
+    void otherCompressorShowsItsOwnQuality() {
+        utf8ToField(settings.videoCodec, "Microsoft Video 1");
+        settings.videoQuality = 0.2;
+        withDialog(showVideoCodecDialog, [](QDialog* d) {
+            auto* combo = child<QComboBox>(d, "ctl1002");
+            combo->setCurrentIndex(combo->findText("Motion JPEG"));
+            // Not the saved 0.2: the compressor's own current quality.
+            QVERIFY(child<QSlider>(d, "ctl1036")->value() != 20);
+            QVERIFY(child<QSlider>(d, "ctl1036")->isEnabled());
+            child<QRadioButton>(d, "ctl1050")->setChecked(true);
+            click(d, "ctl1");
+        });
+        QCOMPARE(fieldToUtf8(settings.videoCodec), std::string("Motion JPEG"));
+        QCOMPARE(settings.recordScreens, 2u);
+    }
+
+    void compressorListIsSorted() {
+        withDialog(showVideoCodecDialog, [](QDialog* d) {
+            auto* combo = child<QComboBox>(d, "ctl1002");
+            QVERIFY(combo->count() >= 3);
+            for (int i = 1; i < combo->count(); ++i)
+                QVERIFY(combo->itemText(i - 1).compare(combo->itemText(i), Qt::CaseInsensitive) <= 0);
+            click(d, "ctl2");
+        });
+    }
+
+    void audioSettingsOkWithoutChangesKeepsTheOutputDevice() {
+        int result = withDialog(showAudioSettingsDialog, [](QDialog* d) {
+            auto* output = child<QComboBox>(d, "ctl1058");
+            QCOMPARE(output->currentText(), QString("(system default)"));
+            auto* source = child<QComboBox>(d, "ctl1033");
+            QCOMPARE(source->itemText(source->count() - 1), QString("(no sound)"));
+            QCOMPARE(source->currentIndex(), 0);  // the first device when nothing is stored
+            auto* format = child<QComboBox>(d, "ctl1040");
+            QVERIFY(!format->isEnabled());
+            QCOMPARE(format->currentText(), QString("PCM"));
+            click(d, "ctl1");
+        });
+        QCOMPARE(result, 1);
+        QCOMPARE(fieldToUtf8(settings.audioFormat), std::string("PCM"));
+        QCOMPARE(fieldToUtf8(settings.outputDevice), std::string());
+    }
+
+    void audioSettingsSelectsTheStoredSourceByPrefixAndCancelStoresNothing() {
+        utf8ToField(settings.recordingSource, "(NO S");
+        utf8ToField(settings.outputDevice, "(system default)");
+        int result = withDialog(showAudioSettingsDialog, [](QDialog* d) {
+            QCOMPARE(child<QComboBox>(d, "ctl1033")->currentText(), QString("(no sound)"));
+            child<QComboBox>(d, "ctl1033")->setCurrentIndex(0);
+            click(d, "ctl2");
+        });
+        QCOMPARE(result, 0);
+        QCOMPARE(fieldToUtf8(settings.recordingSource), std::string("(NO S"));
+
+        withDialog(showAudioSettingsDialog, [](QDialog* d) {
+            auto* source = child<QComboBox>(d, "ctl1033");
+            source->setCurrentIndex(source->count() - 1);
+            click(d, "ctl1");
+        });
+        QCOMPARE(fieldToUtf8(settings.recordingSource), std::string("(no sound)"));
+    }
+};
+
+QTEST_MAIN(RecordingDialogsTest)
+#include "test_recording_dialogs.moc"
