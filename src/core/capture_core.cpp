@@ -30,7 +30,9 @@ constexpr auto kStopWait = 500ms;
 // Owned by the UI thread (start, arrival, shutdown).
 CoreHost* coreHost = nullptr;
 usb::Backend* coreBackend = nullptr;
-std::thread readerThread;
+// Never destroyed: a process that ends without usbThread_stop (a fatal
+// error, say) must not abort on a joinable thread object.
+std::thread& readerThread = *new std::thread;
 std::atomic<bool> running{false};
 
 // The reader's stop request and its answer; the mutex only pairs with the
@@ -175,6 +177,10 @@ bool usbThread_start(CoreHost& host, usb::Backend& backend) {
     awaitOldReader();
     coreHost = &host;
     coreBackend = &backend;
+    {
+        std::lock_guard<std::mutex> lock(deviceLock);
+        kestrelDevice.close();  // nothing may stay open on the previous backend
+    }
     kestrelDevice.setBackend(&backend);
     setCurrentDevice(&nullDevice);
     backend.setArrivalHandler(

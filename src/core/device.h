@@ -41,6 +41,9 @@ public:
 class _KestrelDevice : public UsbDevice {
 public:
     explicit _KestrelDevice(usb::Backend* backend = nullptr) : backend_(backend) {}
+    // The board object is static; at process end its backend may already be
+    // gone, so an interface still open then is left to the system.
+    ~_KestrelDevice() { (void)interface_.release(); }
 
     bool open(const usb::Guid* guid) override;
     void close() override;
