@@ -46,13 +46,13 @@ protected:
                std::memcmp(board.flash().data() + 0x7F080, second, 128) == 0;
     }
 
+    usb::SimBoard board;  // outlives TearDown, which closes the device on it
     const std::vector<uint8_t> image_ = synthetic::image(4);
     std::vector<uint8_t> stream_;
     FirmwareResource table_[1];
 };
 
 TEST_F(DeviceUpdate, ProgramsTheBoardWhichThenComesBackUpToDate) {
-    usb::SimBoard board;
     prepare(board);
     lastProgress = -1;
     ASSERT_EQ(kestrelDevice.updateFirmware(nullptr, keepProgress), 0);
@@ -77,7 +77,6 @@ TEST_F(DeviceUpdate, UnpluggedWhileProgrammingThenRetried) {
     }
     forgetKeptBoardData();
 
-    usb::SimBoard board;
     prepare(board);
     // Pulled out a few pages before the end of the image: the last block,
     // with the board's data, is already erased.
