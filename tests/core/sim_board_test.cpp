@@ -120,7 +120,7 @@ TEST_F(SimBoardTest, PacedBoardKeepsTheConsoleFrameRate) {
     const auto t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < 12; ++i) ASSERT_EQ(kestrelDevice.readFrame(&buffer.frame), FRAME_OK);
     const auto elapsed = std::chrono::steady_clock::now() - t0;
-    EXPECT_GE(elapsed, 190ms);  // 12 periods of 16.7 ms, less scheduling slack
+    EXPECT_GE(elapsed, 180ms);  // 11 to 12 periods of 16.7 ms: the first wait may be partial
     EXPECT_LT(elapsed, 600ms);
 
     // A start request whose time-out ends before the next frame is due times out.
