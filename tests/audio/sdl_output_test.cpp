@@ -77,6 +77,9 @@ TEST(SdlOutput, PlaysTheBoardsToneInStereoAtTheStoredVolume) {
     close(fd);
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", path, 1);
+    // A pass every 4 ms, half of real time: slack for the writer on a busy
+    // machine (the driver's default rounds down to 1 ms, twice real time).
+    setenv("SDL_DISKAUDIODELAY", "4", 1);
 
     stopAudio();
     installSdlAudioEngine();
@@ -91,10 +94,10 @@ TEST(SdlOutput, PlaysTheBoardsToneInStereoAtTheStoredVolume) {
     EXPECT_EQ(format.bufferFrames, audio::kSdlBufferFrames);
     EXPECT_EQ(audioLatencySamples(), audio::kSdlBufferFrames);
 
-    // The disk driver's clock runs in whole milliseconds per buffer, so the
-    // writer follows the ring's fill instead of a frame timer, keeping it
-    // well filled so that a busy machine does not starve the device: 547 and
-    // 548 sample frames a push, as the board sends them.
+    // The disk driver's clock is not the board's, so the writer follows the
+    // ring's fill instead of a frame timer, keeping it well filled so that a
+    // busy machine does not starve the device: 547 and 548 sample frames a
+    // push, as the board sends them.
     constexpr int kFramesToSend = 32728;
     std::thread writer([] {
         ToneWriter tone;

@@ -7,9 +7,11 @@
 
 namespace audio {
 
-// Sample frames per callback. Small, so that latency stays low and the one
-// frame of drift correction per pass can follow a board clock 0.5 % off.
-constexpr int kSdlBufferFrames = 128;
+// Sample frames per callback (2 ms). The drift correction moves at most one
+// sample frame per pass, and only on passes that find the backlog outside
+// its band, so passes this short let it follow a board clock 0.5 % off
+// without running the ring dry; the buffer also adds little latency.
+constexpr int kSdlBufferFrames = 64;
 
 // Initialises SDL's audio subsystem; nullptr when it has no working driver.
 std::unique_ptr<AudioEngine> createSdlAudioEngine();
