@@ -7,6 +7,12 @@
 #ifndef GL_BGRA
 #define GL_BGRA 0x80E1
 #endif
+#ifndef GL_UNSIGNED_INT_8_8_8_8_REV
+#define GL_UNSIGNED_INT_8_8_8_8_REV 0x8367
+#endif
+#ifndef GL_RGBA8
+#define GL_RGBA8 0x8058
+#endif
 #ifndef GL_UNPACK_ROW_LENGTH
 #define GL_UNPACK_ROW_LENGTH 0x0CF2
 #endif
@@ -72,8 +78,8 @@ bool ScreenRenderer::init(int pictureWidth, int pictureHeight) {
     const std::vector<uint32_t> black(size_t(textureWidth_) * size_t(textureHeight_), 0);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, textureWidth_, textureHeight_, 0, GL_BGRA,
-                 GL_UNSIGNED_BYTE, black.data());
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, textureWidth_, textureHeight_, 0, GL_BGRA,
+                 GL_UNSIGNED_INT_8_8_8_8_REV, black.data());
     if (glGetError() != GL_NO_ERROR) {
         release();
         return false;
@@ -102,7 +108,7 @@ void ScreenRenderer::upload(const uint32_t* first, int rowLength) {
     glBindTexture(GL_TEXTURE_2D, texture_);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, rowLength);
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, pictureWidth_, pictureHeight_, GL_BGRA, GL_UNSIGNED_BYTE,
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, pictureWidth_, pictureHeight_, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
                     first);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
 }

@@ -1,0 +1,329 @@
+// The application end to end on the simulated board: windows, keys, menus,
+// sizing, the frame dispatch, snapshots, the picture and the settings file.
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSlider>
+
+#include "core/capture_core.h"
+#include "core/debug_log.h"
+#include "core/link_stats.h"
+#include "record/recording.h"
+#include "test_ui_support.h"
+#include "ui/qt/debug_console.h"
+
+namespace {
+
+QAction* findAction(QMenu* menu, const QString& text) {
+    for (QAction* action : menu->actions())
+        if (action->text() == text) return action;
+    return nullptr;
+}
+
+QStringList actionTexts(QMenu* menu) {
+    QStringList texts;
+    for (QAction* action : menu->actions()) texts << action->text();
+    return texts;
+}
+
+FrameBuffer* takeFreeBuffer() {
+    if (!framePool.freeQueue.semaphore.try_acquire()) return nullptr;
+    return framePool.freeQueue.pop();
+}
+
+int pngCount(const QString& folder) {
+    return QDir(folder).entryList({"*.png"}, QDir::Files).size();
+}
+
+}  // namespace
+
+class TestUiApp : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TestApp> t;
+
+private Q_SLOTS:
+    void init() {
+        t = std::make_unique<TestApp>();
+        t->start();
+    }
+    void cleanup() { t.reset(); }
+
+    void defaultStartShowsOneJoinedWindow() {
+        QCOMPARE(t->control().windowTitle(), QString("Kestrel Capture"));
+        QVERIFY(t->control().findChild<QPushButton*>("ctl1000"));
+        QVERIFY(t->control().findChild<QLabel*>("ctl1009"));
+        QVERIFY(t->display1());
+        QVERIFY(!t->display2());
+        QCOMPARE(t->display1()->title(), QString("Kestrel Capture"));
+        QCOMPARE(t->display1()->size(), QSize(400, 480));
+        QSlider* slider = t->control().volumeSlider();
+        if (slider->isEnabled())
+            QCOMPARE(25 - slider->value(), 7);  // 75 % from the top
+        QVERIFY(waitForPaints(3));
+    }
+
+    void f2SplitsAndJoinsAtNaturalSizes() {
+        QTest::keyClick(t->display1(), Qt::Key_F2);
+        QTRY_VERIFY(t->display2());
+        QCOMPARE(t->display1()->title(), QString("Kestrel Capture Top"));
+        QCOMPARE(t->display2()->title(), QString("Kestrel Capture Bottom"));
+        QCOMPARE(t->display1()->size(), QSize(400, 240));
+        QCOMPARE(t->display2()->size(), QSize(320, 240));
+        QVERIFY(waitForPaints(4));
+
+        QTest::keyClick(t->display2(), Qt::Key_F2);
+        QTRY_VERIFY(!t->display2());
+        QCOMPARE(t->display1()->title(), QString("Kestrel Capture"));
+        QCOMPARE(t->display1()->size(), QSize(400, 480));
+    }
+
+    void contextMenuShowsStateAndF4AlternatesFilter() {
+        std::unique_ptr<QMenu> menu = t->display1()->createContextMenu();
+        QCOMPARE(actionTexts(menu.get()),
+                 QStringList({"Display type", "Split Window\tF2", "Always on top\tF3", "Scaling\tF4",
+                              "", "Full Screen\tAlt+Enter", "Overscan\tPgUp/Dn"}));
+        QMenu* types = findAction(menu.get(), "Display type")->menu();
+        QCOMPARE(actionTexts(types), QStringList({"2D", "3D side by side", "3D SBS stretched",
+                                                  "NVidia 3D Vision", "DS (upscaled)", "DS (1:1)"}));
+        struct Row {
+            const char* text;
+            bool checked, enabled;
+        };
+        for (const Row& row : {Row{"2D", true, true}, Row{"3D side by side", false, false},
+                               Row{"3D SBS stretched", false, false},
+                               Row{"NVidia 3D Vision", false, false},
+                               Row{"DS (upscaled)", false, true}, Row{"DS (1:1)", false, true}}) {
+            QAction* action = findAction(types, row.text);
+            QVERIFY2(action->isChecked() == row.checked, row.text);
+            QVERIFY2(action->isEnabled() == row.enabled, row.text);
+        }
+        QVERIFY(types->menuAction()->isEnabled());
+        QVERIFY(!findAction(menu.get(), "Overscan\tPgUp/Dn")->isEnabled());
+        QVERIFY(!findAction(menu.get(), "Split Window\tF2")->isChecked());
+        QVERIFY(!findAction(menu.get(), "Full Screen\tAlt+Enter")->isChecked());
+
+        auto filterChecks = [this] {
+            std::unique_ptr<QMenu> m = t->display1()->createContextMenu();
+            QMenu* scaling = findAction(m.get(), "Scaling\tF4")->menu();
+            return QPair<bool, bool>(findAction(scaling, "Bilinear")->isChecked(),
+                                     findAction(scaling, "Point")->isChecked());
+        };
+        QCOMPARE(filterChecks(), qMakePair(true, false));
+        QTest::keyClick(t->display1(), Qt::Key_F4);
+        QTRY_COMPARE(int(settings.pointScaling), 1);
+        QCOMPARE(filterChecks(), qMakePair(false, true));
+        QTest::keyClick(t->display1(), Qt::Key_F4);
+        QTRY_COMPARE(int(settings.pointScaling), 0);
+        QCOMPARE(filterChecks(), qMakePair(true, false));
+    }
+
+    void displayTypeFromTheMenu() {
+        t->display1()->command(kCmdTypeUpscaled);
+        QTRY_COMPARE(int(settings.displayType), 5);
+        QTRY_COMPARE(t->display1()->size(), QSize(320, 480));
+        QVERIFY(waitForPaints(3));
+    }
+
+    void overscanKeys() {
+        settings.overscan = 0.04f;
+        settings.overscanOn = 0;
+        QTest::keyClick(t->display1(), Qt::Key_PageUp);  // only switches it on
+        QCOMPARE(int(settings.overscanOn), 1);
+        QCOMPARE(settings.overscan, 0.04f);
+        for (int i = 0; i < 3; ++i) QTest::keyClick(t->display1(), Qt::Key_PageUp);
+        QVERIFY(qAbs(settings.overscan - 0.046f) < 1e-6f);
+    }
+
+    void sizingKeepsTheAspectRatio_data() {
+        QTest::addColumn<QSize>("proposed");
+        QTest::addColumn<QSize>("expected");
+        QTest::newRow("right edge") << QSize(601, 480) << QSize(600, 720);
+        QTest::newRow("bottom edge") << QSize(400, 500) << QSize(416, 499);
+        QTest::newRow("corner") << QSize(500, 900) << QSize(750, 900);
+    }
+    void sizingKeepsTheAspectRatio() {
+        QFETCH(QSize, proposed);
+        QFETCH(QSize, expected);
+        ScreenWindow* window = t->display1();
+        window->resize(proposed);
+        QTRY_COMPARE(window->size(), expected);
+        QCOMPARE(window->title(), QString("%1 x %2").arg(expected.width()).arg(expected.height()));
+        QCOMPARE(settings.windowWidth[0], expected.width());
+        QCOMPARE(settings.windowHeight[0], expected.height());
+        QTRY_COMPARE(window->title(), QString("Kestrel Capture"));
+    }
+
+    void pictureIsUpright() {
+        QVERIFY(waitForPaints(5));
+        const QImage image = t->display1()->grabFramebuffer();
+        QCOMPARE(image.size(), QSize(400, 480));
+        // Points of both screens; the held frame is one of the last few.
+        struct Point {
+            bool bottom;
+            int x, y;
+        };
+        std::vector<Point> points;
+        for (int y = 0; y < 240; y += 17)
+            for (int x = 0; x < 400; x += 23) {
+                points.push_back({false, x, y});
+                if (x < 320) points.push_back({true, x, y});
+            }
+        points.push_back({false, 399, 239});
+        points.push_back({true, 319, 239});
+        auto matches = [&](uint64_t frame) {
+            for (const Point& p : points) {
+                const usb::SimBoard::Rgb want = usb::SimBoard::expectedPixel(frame, p.bottom, p.x, p.y);
+                const QRgb got = p.bottom ? image.pixel(40 + p.x, 240 + p.y) : image.pixel(p.x, p.y);
+                if (qAbs(qRed(got) - want.r) > 2 || qAbs(qGreen(got) - want.g) > 2 ||
+                    qAbs(qBlue(got) - want.b) > 2)
+                    return false;
+            }
+            return true;
+        };
+        const uint64_t newest = t->board().nextFrameNumber() - 1;
+        bool found = false;
+        for (uint64_t back = 0; back < 24 && back <= newest && !found; ++back)
+            found = matches(newest - back);
+        QVERIFY2(found, "no recent frame matches the window's picture");
+        // Beside the narrower bottom screen the window stays black.
+        QCOMPARE(image.pixel(0, 240) & 0xFFFFFF, 0u);
+        QCOMPARE(image.pixel(399, 479) & 0xFFFFFF, 0u);
+    }
+
+    void threeSnapshotClicksBeforeAFrameGiveOnePng() {
+        const QString out = t->home() + "/shots";
+        QVERIFY(QDir().mkpath(out));
+        applyOutputFolder(out.toStdString());
+        auto* snapshot = t->control().findChild<QPushButton*>("ctl1005");
+        // No event is handled between the clicks, so no frame comes between.
+        snapshot->click();
+        snapshot->click();
+        snapshot->click();
+        QTRY_COMPARE(pngCount(out), 1);
+        QVERIFY(waitForPaints(10));
+        QTest::qWait(200);
+        QCOMPARE(pngCount(out), 1);
+        QVERIFY(QFile::exists(out + "/00000.png"));
+    }
+
+    void splitDispatchHoldsOneReferencePerWindow() {
+        QTest::keyClick(t->display1(), Qt::Key_F2);
+        QTRY_VERIFY(t->display2());
+        // Stop the reader and let the frames on their way arrive.
+        usbThread_stop();
+        QTest::qWait(100);
+
+        FrameBuffer* first = takeFreeBuffer();
+        FrameBuffer* second = takeFreeBuffer();
+        QVERIFY(first && second);
+        t->control().dispatchFrame(first);
+        QCOMPARE(first->refCount, 2);
+        const int32_t freeBefore = framePool.freeQueue.size();
+        QCOMPARE(t->display1()->heldFrame(), first);
+        QCOMPARE(t->display2()->heldFrame(), first);
+        t->control().dispatchFrame(second);
+        QCOMPARE(second->refCount, 2);
+        QCOMPARE(first->refCount, 0);  // both windows moved on: back in the pool
+        QCOMPARE(framePool.freeQueue.size(), freeBefore + 1);
+    }
+
+    void volumeSliderAndForwardedKeys() {
+        QSlider* slider = t->control().volumeSlider();
+        if (!slider->isEnabled()) QSKIP("no sound output in this environment");
+        slider->setValue(25);  // top: loud
+        QCOMPARE(settings.volume, 100);
+        slider->setValue(0);
+        QCOMPARE(settings.volume, 0);
+        slider->setValue(10);
+        QTest::keyClick(t->display1(), Qt::Key_Up);
+        QCOMPARE(slider->value(), 11);
+        QCOMPARE(settings.volume, 44);
+        QTest::keyClick(t->display1(), Qt::Key_Down);
+        QCOMPARE(settings.volume, 40);
+    }
+
+    void debugConsoleShowsOutputOnlyWhileOpen() {
+        t->control().toggleDebugConsole();
+        DebugConsole* console = t->control().debugConsole();
+        QVERIFY(console->isVisible());
+        QCOMPARE(console->windowTitle(), QString("Kestrel Capture debug"));
+        QVERIFY(debugConsoleOpen.load());
+        debugPrintf("first probe line\n");
+        QTRY_VERIFY(console->toPlainText().contains("first probe line"));
+
+        t->control().toggleDebugConsole();
+        QVERIFY(!console->isVisible());
+        QVERIFY(!debugConsoleOpen.load());
+        QCOMPARE(debugOutput(), -1);
+        debugPrintf("while closed\n");
+
+        console->show();
+        console->close();  // the close box closes it as well
+        QVERIFY(!debugConsoleOpen.load());
+
+        t->control().toggleDebugConsole();
+        debugPrintf("second probe line\n");
+        QTRY_VERIFY(console->toPlainText().contains("second probe line"));
+        QVERIFY(!console->toPlainText().contains("while closed"));
+        t->control().toggleDebugConsole();
+    }
+
+    void recordButtonStartsAndStops() {
+        const QString out = t->home() + "/videos";
+        QVERIFY(QDir().mkpath(out));
+        applyOutputFolder(out.toStdString());
+        auto* record = t->control().findChild<QPushButton*>("ctl1000");
+        auto* video = t->control().findChild<QPushButton*>("ctl1016");
+        record->click();
+        if (!t->control().isRecording()) {
+            // A failed start leaves the stopped state on the status line.
+            QVERIFY(!record->isChecked());
+            QVERIFY(t->control().statusText().endsWith("Stopped."));
+            QSKIP("recording cannot start in this environment");
+        }
+        QVERIFY(record->isChecked());
+        QVERIFY(!video->isEnabled());
+        QTRY_VERIFY(recordingRunning());
+        std::unique_ptr<QMenu> menu = t->display1()->createContextMenu();
+        QVERIFY(!findAction(menu.get(), "Display type")->isEnabled());
+        QVERIFY(waitForPaints(20));
+        record->click();
+        QVERIFY(!t->control().isRecording());
+        QVERIFY(!record->isChecked());
+        QVERIFY(video->isEnabled());
+        QVERIFY(t->control().statusText().endsWith("Stopped."));
+        QVERIFY(QFile::exists(out + "/00000.avi"));
+    }
+
+    void closingAScreenWindowEndsTheApplicationAndSavesSettings() {
+        QTest::keyClick(t->display1(), Qt::Key_F2);
+        QTRY_VERIFY(t->display2());
+        QTest::keyClick(t->display2(), Qt::Key_F4);
+        QTRY_COMPARE(int(settings.pointScaling), 1);
+
+        t->display2()->close();
+        QTRY_VERIFY(t->control().hasClosed());
+        QVERIFY(!t->display1() && !t->display2());
+        const QString file = t->settingsFile();
+        QVERIFY(!QFile::exists(file));  // written at exit, not before
+        t->stop();
+
+        QFile saved(file);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QByteArray bytes = saved.readAll();
+        QVERIFY(bytes.size() >= int(kSettingsSize));
+        Settings loaded;
+        std::memcpy(&loaded, bytes.constData(), kSettingsSize);
+        QCOMPARE(loaded.magic, kSettingsMagic);
+        QCOMPARE(int(loaded.splitWindows), 1);
+        QCOMPARE(int(loaded.pointScaling), 1);
+        QCOMPARE(loaded.displayType, 1u);
+        QCOMPARE(loaded.windowWidth[0], 400);
+        QCOMPARE(loaded.windowHeight[0], 240);
+        QCOMPARE(loaded.windowWidth[1], 320);
+        QCOMPARE(loaded.windowHeight[1], 240);
+    }
+};
+
+QTEST_MAIN(TestUiApp)
+#include "test_ui_app.moc"
