@@ -89,14 +89,17 @@ bool waitReady(FlashLink& link, uint32_t timeoutMs) {
     const uint32_t start = link.tickCount();
     uint8_t status;
     for (;;) {
+        // The clock is read before the status, so the busy reading that ends
+        // the wait was taken after the time-out: a poller that was not
+        // scheduled for a while does not fail a chip that finished in time.
+        const bool late = link.tickCount() - start >= timeoutMs;
         // The chip repeats its status register while the command stays open.
         status = kStatusBusy;
         if (link.controlRead(REQ_PORT, FLASH_PORT_CONT, 1, &status) != 1) {
             status = kStatusBusy;
             break;
         }
-        if (!(status & kStatusBusy)) break;
-        if (link.tickCount() - start >= timeoutMs) break;
+        if (!(status & kStatusBusy) || late) break;
     }
     endCommand(link);
     return !(status & kStatusBusy);

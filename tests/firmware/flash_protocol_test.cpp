@@ -185,6 +185,28 @@ TEST(WaitReady, ChipStillBusyAfterTheTimeOutFails) {
     }
 }
 
+// The poller loses the processor for 300 ms right after a busy reading,
+// while the chip finishes: the wait ends on a fresh reading, not on the stale one.
+TEST(WaitReady, StalledPollerTakesOneMoreReadingAfterTheTimeOut) {
+    SimLink link;
+    uint64_t flashNow = 0;
+    link.flash.setClock([&] { return flashNow; });
+    link.flash.setTimeScale(1.0);
+    link.flash.setTiming({1000, 1000, 1000});
+    link.tickStep = 1;
+    bool stalled = false;
+    link.refuse = [&](const Transfer& t) {
+        if (t.in && !stalled) {
+            stalled = true;
+            flashNow += 2000;
+            link.ticks += 300;
+        }
+        return false;
+    };
+    const uint8_t data[1] = {0x5A};
+    EXPECT_TRUE(pageProgram(link, 0, 1, data));
+}
+
 TEST(WaitReady, FailedPollCountsAsBusy) {
     SimLink link;
     link.refuse = [](const Transfer& t) { return t.in; };
