@@ -85,7 +85,8 @@ void pushAudio(const uint8_t* bytes, int32_t count) {
     if (debugConsoleOpen.load(std::memory_order_relaxed)) examineChunk(bytes, count);
     int expected = kOpen;
     if (!gate.compare_exchange_strong(expected, kPushing, std::memory_order_acquire)) return;
-    ring.push(bytes, static_cast<uint32_t>(count));
+    // Whole sample frames only, so the channels never trade places.
+    ring.push(bytes, static_cast<uint32_t>(count) & ~3u);
     gate.store(kOpen, std::memory_order_release);
 }
 

@@ -130,6 +130,8 @@ TEST_F(AudioPathTest, RestartEmptiesTheRing) {
     EXPECT_EQ(audioRing().storage()[0], 0x5A);
     EXPECT_EQ(audioRing().storage()[7], 0x5A);
     EXPECT_EQ(audioRing().writeTotal(), 8u);
+    push(6, 0x5B);  // a torn sample frame is not stored
+    EXPECT_EQ(audioRing().writeTotal(), 12u);
 }
 
 TEST_F(AudioPathTest, ChunksAreExaminedOnlyWhileTheConsoleIsOpen) {
