@@ -10,6 +10,18 @@
 #include "core/debug_log.h"
 #include "core/monitor.h"
 
+namespace {
+
+bool debugPipe(int& readFd, int& writeFd) {
+    static int fds[2] = {-1, -1};
+    if (fds[0] < 0 && ::pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) return false;
+    readFd = fds[0];
+    writeFd = fds[1];
+    return true;
+}
+
+}  // namespace
+
 DebugConsole::DebugConsole() {
     setWindowTitle(QStringLiteral("Kestrel Capture debug"));
     setReadOnly(true);
@@ -19,21 +31,12 @@ DebugConsole::DebugConsole() {
     resize(640, 400);
 }
 
-DebugConsole::~DebugConsole() {
-    closeConsole();
-    // Only at exit: nobody writes any more once the output is switched off
-    // and the threads that print are gone or discard.
-    if (readFd_ >= 0) ::close(readFd_);
-    if (writeFd_ >= 0) ::close(writeFd_);
-}
+DebugConsole::~DebugConsole() { closeConsole(); }
 
 void DebugConsole::openConsole() {
     if (open_) return;
-    if (readFd_ < 0) {
-        int fds[2];
-        if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) return;
-        readFd_ = fds[0];
-        writeFd_ = fds[1];
+    if (!notifier_) {
+        if (!debugPipe(readFd_, writeFd_)) return;
         notifier_ = new QSocketNotifier(readFd_, QSocketNotifier::Read, this);
         connect(notifier_, &QSocketNotifier::activated, this, &DebugConsole::readOutput);
     }

@@ -24,9 +24,9 @@ private:
     void readOutput();
     void discardPending();
 
-    // The pipe lives as long as the console object: a writer may still hold
-    // the old descriptor for a moment after the console closes, and must
-    // neither hit a closed pipe nor a descriptor number reused for a file.
+    // One pipe for the whole process, never closed: a writer may still hold
+    // the descriptor for a moment after the console closes, and must neither
+    // hit a closed pipe nor a descriptor number reused for a file.
     int readFd_ = -1;
     int writeFd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
