@@ -144,3 +144,30 @@ TEST(SdlOutput, PlaysTheBoardsToneInStereoAtTheStoredVolume) {
 }
 
 }  // namespace
+
+namespace {
+
+// Without any working sound driver the output stays off and capture goes on.
+TEST(SdlOutput, NoSoundDriverLeavesTheOutputOff) {
+    setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    stopAudio();
+    installSdlAudioEngine();
+    settings.volume = 75;
+    EXPECT_FALSE(startAudio());
+    EXPECT_TRUE(audioOutputDevices().empty());
+    EXPECT_EQ(audioLatencySamples(), -1);
+    setVolume(20);
+    EXPECT_EQ(settings.volume, 75);
+    const uint8_t chunk[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    const uint64_t before = audioRing().writeTotal();
+    pushAudio(chunk, 8);
+    EXPECT_EQ(audioRing().writeTotal(), before);
+
+    // A driver that works again is picked up by the next start.
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    EXPECT_TRUE(startAudio());
+    EXPECT_EQ(settings.volume, 75);
+    stopAudio();
+}
+
+}  // namespace
