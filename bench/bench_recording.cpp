@@ -62,6 +62,11 @@ double cpuMs() {
     return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
 }
 
+int32_t refs(FrameBuffer& f) {
+    std::lock_guard lock(f.mutex);
+    return f.refCount;
+}
+
 struct Pool {
     Pool() : frames(12) {
         for (auto& f : frames) {
@@ -71,7 +76,7 @@ struct Pool {
     }
     FrameBuffer* take(int picture) {
         for (auto& f : frames)
-            if (f.refCount == 1) {
+            if (refs(f) == 1) {
                 f.displayImage = const_cast<uint32_t*>(pictures().images[picture % kImages].data());
                 return &f;
             }
@@ -143,7 +148,7 @@ void BM_RecordUnpaced(benchmark::State& state) {
             FrameBuffer* f = pool.take(k);
             auto start = std::chrono::steady_clock::now();
             recordingApp()->pushFrame(f);
-            while (f->refCount != 1) std::this_thread::sleep_for(std::chrono::microseconds(20));
+            while (refs(*f) != 1) std::this_thread::sleep_for(std::chrono::microseconds(20));
             costs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
         }
         int64_t skipped = 0;

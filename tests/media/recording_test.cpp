@@ -76,6 +76,12 @@ uint32_t pictureAt(int x, int y) {
     return x < 200 ? kBottomLeft : kBottomRight;
 }
 
+// The reference count as the streaming thread leaves it.
+int32_t refs(FrameBuffer& f) {
+    std::lock_guard lock(f.mutex);
+    return f.refCount;
+}
+
 struct Frames {
     Frames() : images(kCount, std::vector<uint32_t>(400 * 480)), frames(kCount) {
         for (int i = 0; i < kCount; ++i) {
@@ -89,12 +95,12 @@ struct Frames {
     // A buffer nobody else holds, as the pool would hand out.
     FrameBuffer* take() {
         for (auto& f : frames)
-            if (f.refCount == 1) return &f;
+            if (refs(f) == 1) return &f;
         return nullptr;
     }
     bool allBack() {
         for (auto& f : frames)
-            if (f.refCount != 1) return false;
+            if (refs(f) != 1) return false;
         return true;
     }
     static constexpr int kCount = 12;

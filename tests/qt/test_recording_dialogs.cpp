@@ -100,12 +100,13 @@ private Q_SLOTS:
 
     void savedCompressorShowsItsQualityAndOkStoresTheChoice() {
         utf8ToField(settings.videoCodec, "Motion JPEG");
+        settings.videoQuality = 0.29;  // 28.999... when multiplied by 100
         int result = withDialog(showVideoCodecDialog, [](QDialog* d) {
             QCOMPARE(child<QComboBox>(d, "ctl1002")->currentText(), QString("Motion JPEG"));
             auto* slider = child<QSlider>(d, "ctl1036");
             QVERIFY(slider->isEnabled());
-            QCOMPARE(slider->value(), 85);
-            QCOMPARE(child<QLabel>(d, "ctl1038")->text(), QString("85"));
+            QCOMPARE(slider->value(), 29);
+            QCOMPARE(child<QLabel>(d, "ctl1038")->text(), QString("29"));
             slider->setValue(40);
             QCOMPARE(child<QLabel>(d, "ctl1038")->text(), QString("40"));
             child<QRadioButton>(d, "ctl1051")->setChecked(true);

@@ -169,7 +169,9 @@ private:
         configure_->setEnabled(canConfigure);
         about_->setEnabled(canAbout);
 
-        int percent = static_cast<int>(quality * 100);
+        // Truncated, but a stored pos / 100 such as 0.29 (28.999... x 100)
+        // must come back as the same position.
+        int percent = static_cast<int>(quality * 100 + 1e-6);
         quality_->blockSignals(true);
         quality_->setValue(percent);
         quality_->blockSignals(false);
