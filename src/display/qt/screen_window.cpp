@@ -46,7 +46,7 @@ QSurfaceFormat screenFormat() {
 ScreenWindow::ScreenWindow(ScreenHost& host) : host_(host) {
     sizingTitleTimer_.setSingleShot(true);
     sizingTitleTimer_.setInterval(300);
-    connect(&sizingTitleTimer_, &QTimer::timeout, this, [this] { setTitle(title_); });
+    connect(&sizingTitleTimer_, &QTimer::timeout, this, [this] { finishSizing(); });
 }
 
 ScreenWindow::~ScreenWindow() { shutdown(); }
@@ -255,8 +255,19 @@ void ScreenWindow::applySizing(const QRect& previous, const QRect& proposed) {
     settings.windowHeight[index_] = sized.clientHeight;
     showSizingTitle(sized.clientWidth, sized.clientHeight);
 
-    const QRect target(sized.rect.left, sized.rect.top, sized.clientWidth, sized.clientHeight);
-    if (target != proposed) setGeometry(target);
+    sizingTarget_ = QRect(sized.rect.left, sized.rect.top, sized.clientWidth, sized.clientHeight);
+    if (sizingTarget_ != proposed) setGeometry(sizingTarget_);
+}
+
+void ScreenWindow::finishSizing() {
+    setTitle(title_);
+    // A window manager may override our size while it runs its own drag;
+    // once the drag is over the window takes the aspect-locked size.
+    const bool normal = !(windowStates() & (Qt::WindowFullScreen | Qt::WindowMaximized |
+                                            Qt::WindowMinimized));
+    if (normal && !wantFullScreen_ && !shutDown_ && sizingTarget_.isValid() &&
+        geometry().size() != sizingTarget_.size())
+        setGeometry(sizingTarget_);
 }
 
 void ScreenWindow::showSizingTitle(int width, int height) {

@@ -107,6 +107,7 @@ private:
     void showContextMenu(const QPoint& globalPos);
     void postCommand(int id);
     void showSizingTitle(int width, int height);
+    void finishSizing();
 
     ScreenHost& host_;
     QString title_;
@@ -124,7 +125,8 @@ private:
     bool uploadPending_ = false;   // held_ not yet copied into the texture
 
     QRect lastNormalGeometry_;     // to tell which edge the user dragged
-    QTimer sizingTitleTimer_;      // restores the title when sizing ends
+    QTimer sizingTitleTimer_;      // when sizing ends: title back, final size
+    QRect sizingTarget_;           // the aspect-locked geometry last computed
     bool wantFullScreen_ = false;
     bool shutDown_ = false;
     // Drag fallback when the window system cannot move the window itself.

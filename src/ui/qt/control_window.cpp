@@ -36,6 +36,10 @@ Control* place(QWidget* parent, int id, const DialogUnits& units, int x, int y, 
 }  // namespace
 
 ControlWindow::ControlWindow() {
+    // A fixed dialog: minimise and close, no maximise.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("Kestrel Capture"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/101.png")));
     createControls();
