@@ -1,5 +1,6 @@
 #include "ui/qt/control_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
@@ -159,6 +160,12 @@ void ControlWindow::closeEvent(QCloseEvent* event) {
     event->accept();
     if (closed_) return;
     closed_ = true;
+    // Dialogs it owns go with the window (a dialog may refuse, as the
+    // firmware update does while it writes the flash).
+    for (int i = 0; i < 4; ++i) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !modal->close()) break;
+    }
     stopRecording();
     screens_.closeScreenWindows();
     if (debugConsole_) debugConsole_->closeConsole();

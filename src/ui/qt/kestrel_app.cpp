@@ -107,10 +107,15 @@ int runKestrelCapture(usb::Backend& backend) {
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/101.png")));
 
     KestrelApp app;
-    app.start(backend, true);
-    QuitSignals quitSignals([&app] {
+    // Installed first: a signal during a modal dialog at start (the firmware
+    // update) closes the program too; one before the window exists waits for it.
+    bool signalled = false;
+    QuitSignals quitSignals([&app, &signalled] {
+        signalled = true;
         if (ControlWindow* window = app.controlWindow()) window->close();
     });
+    app.start(backend, true);
+    if (signalled) app.controlWindow()->close();
     if (!app.controlWindow()->hasClosed()) application.exec();
     app.shutdown();
     return 0;
