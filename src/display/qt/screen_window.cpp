@@ -38,6 +38,9 @@ QSurfaceFormat screenFormat() {
     format.setDepthBufferSize(0);
     format.setStencilBufferSize(0);
     format.setAlphaBufferSize(0);
+    // Lets a driver reset show up as an invalid context, which the window
+    // rebuilds (or stays black) instead of drawing into a dead one.
+    format.setOption(QSurfaceFormat::ResetNotification);
     return format;
 }
 
