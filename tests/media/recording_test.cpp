@@ -355,4 +355,15 @@ TEST_F(RecordingTest, FullDiskStopsTheRecordingAndKeepsTheFile) {
     EXPECT_TRUE(recordingFailure().empty());
 }
 
+TEST_F(RecordingTest, RemovedFolderStopsTheRecording) {
+    ASSERT_TRUE(startRecordingGraph("gone.avi"));
+    feed(std::chrono::milliseconds(200));
+    fs::remove_all(folder);
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (recordingRunning() && std::chrono::steady_clock::now() < until) feed(std::chrono::milliseconds(100));
+    EXPECT_FALSE(recordingRunning());
+    EXPECT_EQ(formatRecordingStatus(), folder.string() + "/gone.avi\nStopped: the file or its folder was removed.");
+    EXPECT_TRUE(frames.allBack());
+}
+
 }  // namespace

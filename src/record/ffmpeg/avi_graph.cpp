@@ -4,7 +4,10 @@
 // from SDL's capture thread; one mutex serialises the muxer.
 #include <SDL.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -185,6 +188,15 @@ public:
         if (device_ && state_.load() == FilterState::Running &&
             SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED)
             fail("the sound device was removed");
+        // A deleted file or folder takes writes without complaint: look for
+        // the file now and then, so the user learns that nothing is kept.
+        if (headerWritten_ && state_.load() == FilterState::Running) {
+            auto now = std::chrono::steady_clock::now();
+            if (now - lastFileCheck_ > std::chrono::milliseconds(250)) {
+                lastFileCheck_ = now;
+                if (::access(fileName_.c_str(), F_OK) != 0) fail("the file or its folder was removed");
+            }
+        }
         if (!failed_.load(std::memory_order_acquire)) return false;
         if (why) *why = why_;
         return true;
@@ -354,6 +366,7 @@ private:
     OutputPin* pin_ = nullptr;
     FfmpegVideoCompressor* compressor_ = nullptr;
     bool headerWritten_ = false;
+    std::chrono::steady_clock::time_point lastFileCheck_{};
     std::atomic<FilterState> state_{FilterState::Stopped};
 
     // Video: set up at connection, then streaming thread only (or the UI
