@@ -43,6 +43,8 @@ constexpr auto kDistCode = makeTable<ZlibEncoder::kWindow + 1>([](int dist) {
 
 constexpr int kHashBits = 15;
 constexpr int kHashSize = 1 << kHashBits;
+// How many newer entries a switch of chains may skip before giving up.
+constexpr int kSkipBudget = 24;
 // Twice the window, so a chain link within the window is never overwritten
 // before the search that needs it.
 constexpr int kPrevSize = 2 * ZlibEncoder::kWindow;
@@ -262,12 +264,21 @@ bool ZlibEncoder::encode(const uint8_t* data, size_t size) {
             continue;
         }
         const int maxLen = std::min(kMaxMatch, int(n - p));
-        const int32_t oldest = p - kWindow;
+        const int32_t oldest = std::max(p - kWindow, 0);
         const uint8_t* cur = data + p;
         int best = 0;
         int32_t bestDist = 0;
-        int32_t cand = head[hash3(cur)];
-        while (cand >= 0 && cand >= oldest) {
+        // The walk follows the chain of the three bytes at cur + offset; the
+        // candidate is the chain entry minus offset. Once a match is known,
+        // any longer one also repeats the three bytes at some later offset,
+        // and that chain is often far shorter: in a long run of one byte the
+        // first chain holds every position of the run, a later one only the
+        // places where such a run ended alike.
+        int32_t offset = 0;
+        int32_t entry = head[hash3(cur)];
+        while (entry >= 0) {
+            const int32_t cand = entry - offset;
+            if (cand < oldest) break;
             const uint8_t* c = data + cand;
             // Only a candidate that agrees at the current best's end can beat it.
             if (c[best] == cur[best] && c[0] == cur[0]) {
@@ -276,11 +287,35 @@ bool ZlibEncoder::encode(const uint8_t* data, size_t size) {
                     best = len;
                     bestDist = p - cand;
                     if (len == maxLen) break;
+                    if (best >= kMinMatch) {
+                        // A longer match must also repeat the bytes at best-2..best
+                        // (the last is where this one failed); their chain is
+                        // usually short. Enter it at its head and skip what is not
+                        // older than this candidate, unless that takes long: then
+                        // the chain of the last three matched bytes, entered right
+                        // at this candidate, or else the current chain will do.
+                        const int32_t tailOffset = best - 2;
+                        int32_t tail = head[hash3(cur + tailOffset)];
+                        int budget = kSkipBudget;
+                        while (tail >= 0 && tail - tailOffset >= cand && budget-- > 0) {
+                            int32_t next = prev[tail & (kPrevSize - 1)];
+                            tail = next < tail ? next : -1;
+                        }
+                        if (tail < 0 || tail - tailOffset < cand) {
+                            offset = tailOffset;
+                            entry = tail;
+                            continue;
+                        }
+                        if (cand + best - kMinMatch < p) {
+                            offset = best - kMinMatch;
+                            entry = cand + offset;
+                        }
+                    }
                 }
             }
-            int32_t next = prev[cand & (kPrevSize - 1)];
-            if (next >= cand) break;
-            cand = next;
+            int32_t next = prev[entry & (kPrevSize - 1)];
+            if (next >= entry) break;
+            entry = next;
         }
         insert(p);
         if (best >= kMinMatch) {

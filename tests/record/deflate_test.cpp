@@ -38,6 +38,29 @@ std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts) {
 
 std::vector<uint8_t> text(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 
+// Runs, copies from near and far (some beyond the window) and low-entropy
+// noise, mixed at random: the shapes that stress a match index.
+std::vector<uint8_t> mixedStructure(uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> v = randomBytes(16, seed);
+    while (v.size() < 8000) {
+        size_t len = 1 + rng() % 300;
+        switch (rng() % 3) {
+        case 0:
+            v.insert(v.end(), len, uint8_t(rng() % 4));
+            break;
+        case 1: {
+            size_t from = v.size() - 1 - rng() % std::min<size_t>(v.size(), 2600);
+            for (size_t i = 0; i < len; ++i) v.push_back(v[from + i]);
+            break;
+        }
+        default:
+            for (size_t i = 0; i < len % 50; ++i) v.push_back(uint8_t(rng() % 4));
+        }
+    }
+    return v;
+}
+
 struct ParseCase {
     const char* name;
     std::vector<uint8_t> data;
@@ -59,6 +82,9 @@ std::vector<ParseCase> parseCases() {
         // Small alphabet: long chains of short candidates.
         {"lowEntropy", randomBytes(5000, 5, 3)},
         {"binaryNoise", randomBytes(4000, 6, 2)},
+        {"mixed1", mixedStructure(21)},
+        {"mixed2", mixedStructure(22)},
+        {"mixed3", mixedStructure(23)},
     };
 }
 
