@@ -334,6 +334,20 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(out + "/00000.avi"));
     }
 
+    void closingWhileRecordingFinishesTheRecording() {
+        const QString out = t->home() + "/videos";
+        QVERIFY(QDir().mkpath(out));
+        applyOutputFolder(out.toStdString());
+        t->control().findChild<QPushButton*>("ctl1000")->click();
+        if (!t->control().isRecording()) QSKIP("recording cannot start in this environment");
+        QVERIFY(waitForPaints(20));
+        t->control().close();
+        QVERIFY(!t->control().isRecording());
+        QVERIFY(!recordingRunning());
+        QVERIFY(!t->display1());
+        QVERIFY(QFileInfo(out + "/00000.avi").size() > 0);
+    }
+
     void closingAScreenWindowEndsTheApplicationAndSavesSettings() {
         QTest::keyClick(t->display1(), Qt::Key_F2);
         QTRY_VERIFY(t->display2());
