@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -73,8 +74,8 @@ protected:
     void TearDown() override {
         setStatusLineHandler(nullptr);
         if (chdir(oldCwd_) != 0) ADD_FAILURE() << "chdir back";
-        std::string rm = "rm -rf '" + dir_ + "'";
-        if (std::system(rm.c_str()) != 0) ADD_FAILURE() << "cleanup";
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
     }
     // The save threads are detached: their status lines are the only sign of the end.
     std::vector<std::string> waitForStatus(size_t count) {
