@@ -8,13 +8,21 @@
 
 namespace media {
 
-bool initSdlAudio() {
-    static const bool ready = [] {
+namespace {
+// Monitor sources (what the speakers play) are capture devices too. The hint
+// must be in place before anyone starts SDL's audio, the sound output included.
+[[maybe_unused]] const bool monitorsListed = [] {
 #ifdef SDL_HINT_AUDIO_INCLUDE_MONITORS
-        SDL_SetHint(SDL_HINT_AUDIO_INCLUDE_MONITORS, "1");
+    SDL_SetHint(SDL_HINT_AUDIO_INCLUDE_MONITORS, "1");
 #endif
-        return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
-    }();
+    return true;
+}();
+}  // namespace
+
+bool initSdlAudio() {
+    // Kept for the life of the process, so the sound output's own start and
+    // stop of SDL's audio never closes a capture device under a recording.
+    static const bool ready = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
     return ready;
 }
 
