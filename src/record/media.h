@@ -5,9 +5,7 @@
 // sound capture device) into one AVI file. The implementation lives in
 // record/ffmpeg/; the capture source side (record/source_stream.h) is
 // platform-free and reaches the graph only through the abstract classes here.
-#include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
