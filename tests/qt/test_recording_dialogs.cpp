@@ -9,9 +9,14 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <QTemporaryDir>
+
+#include <filesystem>
 #include <functional>
 
 #include "record/qt/video_codec_dialog.h"
+#include "record/recording.h"
+#include "support/debug_capture.h"
 #include "ui/qt/audio_settings_dialog.h"
 #include "ui/settings.h"
 
@@ -144,6 +149,43 @@ private Q_SLOTS:
                 QVERIFY(combo->itemText(i - 1).compare(combo->itemText(i), Qt::CaseInsensitive) <= 0);
             click(d, "ctl2");
         });
+    }
+
+    // A recording whose compressor is missing asks through the dialog.
+    void missingCompressorOpensTheDialogFromTheRecording() {
+        QTemporaryDir dir;
+        const auto previous = std::filesystem::current_path();
+        std::filesystem::current_path(dir.path().toStdString());
+        utf8ToField(settings.recordingSource, "(no sound)");
+        utf8ToField(settings.videoCodec, "Gone Codec");
+        setCodecDialogHook([] { return showVideoCodecDialog(nullptr); });
+
+        DebugCapture debug;
+        QTimer::singleShot(0, [] {
+            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(d);
+            // Nothing begins with the stored name: no compressor is chosen.
+            QCOMPARE(child<QComboBox>(d, "ctl1002")->currentIndex(), -1);
+            QVERIFY(!child<QPushButton>(d, "ctl1034")->isEnabled());
+            click(d, "ctl2");
+        });
+        QVERIFY(!startRecordingGraph("00000.avi"));
+        QVERIFY(debug.text().find("getVideoCompressor() failed\n") != std::string::npos);
+
+        QTimer::singleShot(0, [] {
+            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(d);
+            auto* combo = child<QComboBox>(d, "ctl1002");
+            combo->setCurrentIndex(combo->findText("Motion JPEG"));
+            click(d, "ctl1");
+        });
+        QVERIFY(startRecordingGraph("00001.avi"));
+        QVERIFY(recordingRunning());
+        stopRecordingGraph();
+        QCOMPARE(fieldToUtf8(settings.videoCodec), std::string("Motion JPEG"));
+        QVERIFY(std::filesystem::exists("00001.avi"));
+        setCodecDialogHook(nullptr);
+        std::filesystem::current_path(previous);
     }
 
     void audioSettingsOkWithoutChangesKeepsTheOutputDevice() {
