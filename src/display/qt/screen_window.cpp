@@ -96,12 +96,14 @@ void ScreenWindow::shutdown() {
     if (shutDown_) return;
     shutDown_ = true;
     sizingTitleTimer_.stop();
+    FrameBuffer* held;
     {
         std::lock_guard lock(frameMutex_);
-        if (held_) ::release(held_);
+        held = held_;
         held_ = nullptr;
         uploadPending_ = false;
     }
+    if (held) ::release(held);  // outside the window's lock, like setFrame
     if (context_ && context_->isValid() && context_->makeCurrent(this)) {
         renderer_.release();
         context_->doneCurrent();
@@ -114,6 +116,10 @@ void ScreenWindow::shutdown() {
 }
 
 void ScreenWindow::setFrame(FrameBuffer* frame) {
+    if (shutDown_) {
+        ::release(frame);  // a closed window keeps nothing
+        return;
+    }
     FrameBuffer* previous;
     {
         std::lock_guard lock(frameMutex_);
@@ -123,7 +129,7 @@ void ScreenWindow::setFrame(FrameBuffer* frame) {
     }
     // Released after the window's lock: the last release takes the pool's lock.
     if (previous) ::release(previous);
-    if (!shutDown_) QCoreApplication::postEvent(this, new QEvent(kPaintEvent), Qt::LowEventPriority);
+    QCoreApplication::postEvent(this, new QEvent(kPaintEvent), Qt::LowEventPriority);
 }
 
 FrameBuffer* ScreenWindow::heldFrame() {
