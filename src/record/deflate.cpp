@@ -189,6 +189,7 @@ void buildCodeLengths(const uint32_t* freqs, int count, int maxBits, uint8_t* le
         lengths[order[0]] = 1;
         return;
     }
+    if (n > (1 << maxBits)) return;  // no code of that many symbols fits the limit
     std::stable_sort(order, order + n, [&](int a, int b) { return freqs[a] < freqs[b]; });
 
     // Package-merge: each level's list is the leaves merged with the pairs of

@@ -11,7 +11,6 @@
 
 #include "record/checksums.h"
 #include "record/deflate.h"
-#include "record/snapshot.h"
 
 namespace {
 

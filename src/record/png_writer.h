@@ -19,6 +19,12 @@ struct PngFile {
     size_t size = 0;
 };
 
+// Encodes the RGB rows and writes them as the file fileName with a single
+// write. kPngOpenFailed when the file cannot be opened; a failed or short
+// write removes the partial file and gives kPngWriteFailed. (Also declared in
+// snapshot.h, where the save thread uses it.)
+unsigned savePng(const char* fileName, const uint8_t* rgb, unsigned width, unsigned height);
+
 // Encodes width x height RGB pixels (rows top to bottom, 3 bytes a pixel,
 // no padding) into a complete PNG file in memory.
 unsigned encodePng(const uint8_t* rgb, unsigned width, unsigned height, PngFile& file);
