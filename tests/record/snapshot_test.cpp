@@ -15,10 +15,12 @@
 #include <vector>
 
 #include "core/status_line.h"
+#include "display/decode.h"
 #include "png_inspect.h"
 #include "record/snapshot.h"
 #include "test_images.h"
 #include "ui/settings.h"
+#include "usb/sim_picture.h"
 
 using namespace pngtest;
 
@@ -107,6 +109,54 @@ TEST_F(SnapshotTest, NumbersFromTheFirstFreeNameAndGivesTheFrameBack) {
         EXPECT_EQ(w, 400u);
         EXPECT_EQ(h, 480u);
         EXPECT_TRUE(decoded == rgb) << name;
+    }
+}
+
+// The demo board's picture through the real decoding, in every display type:
+// the file has the display image's size and pixels, and the strips beside the
+// bottom screen in "2D" are saved black.
+TEST_F(SnapshotTest, SavesTheDecodedPictureOfEachDisplayType) {
+    std::vector<uint8_t> video(kVideoStorageAllocBytes);
+    usb::drawStillPicture(video.data());
+    usb::drawMovingParts(video.data(), 30);
+    for (uint32_t type = 1; type <= 6; ++type) {
+        SCOPED_TRACE(type);
+        FrameBuffer frame;
+        frame.videoStorage = video.data();
+        frame.refCount = 1;
+        settings.displayType = type;
+        decodeFrame(&frame);
+        const unsigned w = unsigned(frame.layout.imageWidth), h = unsigned(frame.layout.imageHeight);
+        ASSERT_EQ(w, unsigned(displayTypeTable[type].imageWidth));
+
+        saveSnapshot(&frame);
+        std::vector<std::string> lines = waitForStatus(type);
+        ASSERT_EQ(lines.size(), type);
+        char name[16];
+        std::snprintf(name, sizeof name, "%05u.png", type - 1);
+        EXPECT_EQ(lines.back(), "Saved " + dir_ + "/" + name);
+        EXPECT_EQ(frame.refCount, 1);
+
+        unsigned fw = 0, fh = 0;
+        std::vector<uint8_t> decoded;
+        ASSERT_TRUE(readWithLibpng(dir_ + "/" + name, fw, fh, decoded));
+        ASSERT_EQ(fw, w);
+        ASSERT_EQ(fh, h);
+        bool same = true;
+        for (size_t i = 0; i < size_t(w) * h && same; ++i) {
+            const uint32_t px = frame.displayImage[i];
+            same = decoded[3 * i] == uint8_t(px >> 16) && decoded[3 * i + 1] == uint8_t(px >> 8) &&
+                   decoded[3 * i + 2] == uint8_t(px);
+        }
+        EXPECT_TRUE(same);
+        if (type == 1) {
+            bool black = true;
+            for (unsigned y = 240; y < 480; ++y)
+                for (unsigned x : {0u, 39u, 360u, 399u})
+                    for (int c = 0; c < 3; ++c) black = black && decoded[(size_t(y) * 400 + x) * 3 + size_t(c)] == 0;
+            EXPECT_TRUE(black);
+        }
+        freeDisplayImage(&frame);
     }
 }
 
