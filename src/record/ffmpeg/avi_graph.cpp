@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -142,7 +143,8 @@ public:
         bytes_.store(avio_tell(oc_->pb));
         ReferenceClock& clock = systemClock();
         source_->SetSyncSource(&clock);
-        HRESULT hr = source_->Run(clock.GetTime());
+        tStart_.store(clock.GetTime());
+        HRESULT hr = source_->Run(tStart_.load());
         if (FAILED(hr)) return hr;
         if (device_) SDL_PauseAudioDevice(device_, 0);
         state_.store(FilterState::Running);
@@ -343,12 +345,26 @@ private:
     void onAudio(const uint8_t* bytes, int length) {
         if (failed_.load(std::memory_order_acquire) || length < 4) return;
         AVPacket* packet = audioPacket_.get();
+        if (audioSamples_ == 0) {
+            // The device starts a little after the picture's time line: lead
+            // in with silence so that sound and picture stay together.
+            int64_t elapsed = systemClock().GetTime() - tStart_.load();
+            int64_t lead = elapsed * audioRate_ / 10000000 - length / 4;
+            lead = std::clamp<int64_t>(lead, 0, audioRate_);
+            if (lead > 0 && av_new_packet(packet, static_cast<int>(lead * 4)) == 0) {
+                std::memset(packet->data, 0, static_cast<size_t>(lead * 4));
+                writeAudio(packet, lead);
+            }
+        }
         if (av_new_packet(packet, length) < 0) {
             fail("out of memory");
             return;
         }
         std::memcpy(packet->data, bytes, static_cast<size_t>(length));
-        int64_t samples = length / 4;
+        writeAudio(packet, length / 4);
+    }
+
+    void writeAudio(AVPacket* packet, int64_t samples) {
         packet->pts = packet->dts = audioSamples_;
         packet->duration = samples;
         audioSamples_ += samples;
@@ -388,6 +404,7 @@ private:
     std::unique_ptr<AVPacket, PacketDeleter> audioPacket_;
     int audioRate_ = 48000;
     int64_t audioSamples_ = 0;
+    std::atomic<int64_t> tStart_{0};  // the time line's start, set before the device runs
 
     // The muxer and the flag that ends writing.
     std::mutex muxMutex_;
