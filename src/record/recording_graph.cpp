@@ -14,7 +14,7 @@ namespace {
 
 // The recorder state: a recording exists while graph and app are present.
 struct Recorder {
-    std::unique_ptr<media::Graph> graph;  // keeps every filter of the graph alive
+    std::shared_ptr<media::Graph> graph;  // keeps every filter of the graph alive
     std::shared_ptr<DSFilter> app;
     char fileName[32] = {};
     uint32_t lastStatusTime = 0;  // ms; 0 = never
@@ -101,10 +101,12 @@ bool startRecordingGraph(const char* fileName) {
     std::snprintf(recorder.fileName, sizeof recorder.fileName, "%s", fileName ? fileName : "");
 
     bool result = [&] {
-        auto graph = media::createGraph();
+        std::shared_ptr<media::Graph> graph = media::createGraph();
         if (!graph || graph->SetOutputFileName(recorder.fileName) != S_OK) return false;
-        recorder.graph = std::move(graph);
-        media::Graph& g = *recorder.graph;
+        recorder.graph = graph;
+        // Held here too: the codec dialog below runs a message loop in which
+        // the window may stop (and drop) this half-built recording.
+        media::Graph& g = *graph;
 
         std::shared_ptr<DSFilter> source = DSFilter::CreateInstance();
         if (!source || g.AddFilter(source, "videoSource") != S_OK) return false;
@@ -120,7 +122,7 @@ bool startRecordingGraph(const char* fileName) {
         const std::string codec = fieldToUtf8(settings.videoCodec);
         std::shared_ptr<media::VideoCompressor> compressor = getFilter(codec);
         if (!compressor) {
-            if (!codecDialogHook || codecDialogHook() <= 0 ||
+            if (!codecDialogHook || codecDialogHook() <= 0 || recorder.graph != graph ||
                 !(compressor = getFilter(fieldToUtf8(settings.videoCodec)))) {
                 debugPrintf("getVideoCompressor() failed\n");
                 return false;
