@@ -305,6 +305,16 @@ TEST_F(RecordingTest, MissingCodecAsksTheDialog) {
     auto streams = probe("00002.avi");
     ASSERT_EQ(streams.size(), 1u);
     EXPECT_EQ(streams[0].at("codec_name"), "mjpeg");
+
+    // The window may stop the half-built recording while the dialog is up.
+    utf8ToField(settings.videoCodec, "No Such Codec");
+    setCodecDialogHook([] {
+        stopRecordingGraph();
+        utf8ToField(settings.videoCodec, "Motion JPEG");
+        return 1;
+    });
+    EXPECT_FALSE(startRecordingGraph("00003.avi"));
+    EXPECT_EQ(recordingApp(), nullptr);
 }
 
 TEST_F(RecordingTest, SoundFromTheCaptureDevice) {
