@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
@@ -35,6 +37,7 @@ struct Run {
 };
 
 // Filled by the screen window's hook on the UI thread.
+QEventLoop* activeLoop = nullptr;
 KestrelApp* sampledApp = nullptr;
 std::vector<double> latenciesMs;
 
@@ -45,13 +48,17 @@ void onFrameDrawn(FrameBuffer* frame) {
                             std::chrono::steady_clock::now().time_since_epoch())
                             .count();
     latenciesMs.push_back(double(now - posted) / 1e6);
+    if (latenciesMs.size() == latenciesMs.capacity() && activeLoop) activeLoop->quit();
 }
 
+// Runs the event loop the way the application does: blocking while idle,
+// so the figures do not include a polling loop of our own.
 void runEvents(int milliseconds) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < milliseconds)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QEventLoop loop;
+    activeLoop = &loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+    activeLoop = nullptr;
 }
 
 double cpuSeconds() {
@@ -77,10 +84,7 @@ void BM_EndToEndLatency(benchmark::State& state) {
         latenciesMs.reserve(kLatencyFrames);
         sampledApp = &run.app;
         ScreenWindow::setFrameDrawnHook(onFrameDrawn);
-        QElapsedTimer timer;
-        timer.start();
-        while (latenciesMs.size() < size_t(kLatencyFrames) && timer.elapsed() < 60000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        runEvents(60000);  // ends early once all frames are in
         ScreenWindow::setFrameDrawnHook(nullptr);
         sampledApp = nullptr;
     }
