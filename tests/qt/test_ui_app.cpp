@@ -171,6 +171,14 @@ private Q_SLOTS:
         QCOMPARE(settings.overscan, 0.04f);
         for (int i = 0; i < 3; ++i) QTest::keyClick(t->display1(), Qt::Key_PageUp);
         QVERIFY(qAbs(settings.overscan - 0.046f) < 1e-6f);
+
+        // In a normal window overscan leaves the picture whole: its corner
+        // pixels are on the window's corners.
+        QVERIFY(waitForPaints(2));
+        const QImage image = t->display1()->grabFramebuffer();
+        const usb::SimBoard::Rgb corner = usb::SimBoard::expectedPixel(0, false, 0, 0);
+        QCOMPARE(image.pixel(0, 0) & 0xFFFFFF, uint(qRgb(corner.r, corner.g, corner.b)) & 0xFFFFFF);
+        QVERIFY((image.pixel(399, 0) & 0xFFFFFF) != 0);
     }
 
     void sizingKeepsTheAspectRatio_data() {
