@@ -111,7 +111,7 @@ void ControlWindow::initVolume() {
         volume_->setEnabled(true);
         percent = int(audioVolume() * 100.0f);
     }
-    // Design position 25 - percent / 4 counted from the top.
+    // 4 % per step, counted up from the silent bottom.
     volume_->setValue(percent / 4);
     connect(volume_, &QSlider::valueChanged, this, [](int steps) { setVolume(steps * 4); });
 }
