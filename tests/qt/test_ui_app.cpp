@@ -163,6 +163,25 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(t->board().framesDelivered() > before + 10, 5000);
     }
 
+    void storedStereoTypesGetSizedWindowsWithoutPicture_data() {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<bool>("split");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("3D side by side") << 2 << false << QSize(800, 480);
+        QTest::newRow("3D SBS stretched, top") << 3 << true << QSize(800, 480);
+        QTest::newRow("3D Vision") << 4 << false << QSize(400, 480);
+    }
+    void storedStereoTypesGetSizedWindowsWithoutPicture() {
+        QFETCH(int, type);
+        QFETCH(bool, split);
+        QFETCH(QSize, size);
+        t->control().screens().setLayout(type, split);
+        QCOMPARE(t->display1()->size(), size);
+        QVERIFY(waitForPaints(3));
+        const QImage image = t->display1()->grabFramebuffer();
+        QCOMPARE(image.pixel(size.width() / 2, size.height() / 4) & 0xFFFFFF, 0u);
+    }
+
     void overscanKeys() {
         settings.overscan = 0.04f;
         settings.overscanOn = 0;
