@@ -375,6 +375,22 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(out + "/00000.avi").size() > 0);
     }
 
+    void recordingThatFailsOnItsOwnLeavesRecordingMode() {
+        const QString out = t->home() + "/gone";
+        QVERIFY(QDir().mkpath(out));
+        applyOutputFolder(out.toStdString());
+        auto* record = t->control().findChild<QPushButton*>("ctl1000");
+        record->click();
+        if (!t->control().isRecording()) QSKIP("recording cannot start in this environment");
+        QVERIFY(waitForPaints(10));
+        QVERIFY(QDir(out).removeRecursively());
+        // The next blink finds the graph stopped and tells why.
+        QTRY_VERIFY_WITH_TIMEOUT(!t->control().isRecording(), 10000);
+        QVERIFY(!record->isChecked());
+        QVERIFY(t->control().findChild<QPushButton*>("ctl1016")->isEnabled());
+        QVERIFY2(t->control().statusText().contains("Stopped: "), qPrintable(t->control().statusText()));
+    }
+
     void closingAScreenWindowEndsTheApplicationAndSavesSettings() {
         QTest::keyClick(t->display1(), Qt::Key_F2);
         QTRY_VERIFY(t->display2());

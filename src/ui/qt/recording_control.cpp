@@ -19,7 +19,13 @@ RecordingControl::RecordingControl(QPushButton* record, QWidget* videoSettings,
 
 void RecordingControl::start() {
     char name[16];
-    if (!makeNumberedName(recordingCounter, ".avi", name) || !startRecordingGraph(name)) {
+    if (!makeNumberedName(recordingCounter, ".avi", name)) {
+        // Every number is taken: never overwrite an existing recording.
+        status_(QStringLiteral("No free .avi name left in the output folder."));
+        record_->setChecked(false);
+        return;
+    }
+    if (!startRecordingGraph(name)) {
         status_(QString::fromStdString(formatRecordingStatus()));
         record_->setChecked(false);
         return;
@@ -45,6 +51,12 @@ void RecordingControl::stop() {
 }
 
 void RecordingControl::blink() {
+    // A recording that failed on its own (disk full, folder gone, encoder
+    // error) has already finished its file; show why and leave recording mode.
+    if (!recordingRunning()) {
+        stop();
+        return;
+    }
     record_->setIcon(blinkPhase_ ? idleIcon_ : activeIcon_);
     blinkPhase_ = !blinkPhase_;
     status_(QString::fromStdString(formatRecordingStatus()));
