@@ -14,18 +14,26 @@
 #include "record/capture_filter.h"
 #include "record/qt/compressor_boxes.h"
 #include "record/recording.h"
-#include "ui/qt/dialog_units.h"
+#include "ui/qt/dialog_controls.h"
 #include "ui/settings.h"
 
 namespace {
 
 constexpr int kFrameRates[3] = {20, 30, 60};
 
-// The first item that begins with text, letter case ignored (-1 when none).
-int findPrefix(const QComboBox* combo, const QString& text) {
-    for (int i = 0; i < combo->count(); ++i)
-        if (combo->itemText(i).startsWith(text, Qt::CaseInsensitive)) return i;
-    return -1;
+QSlider* placeSlider(QWidget* parent, const DialogUnits& du, int x, int y, int w, int h, const char* name,
+                     int maximum) {
+    auto* slider = placeControl<QSlider>(parent, du, name, x, y, w, h);
+    slider->setOrientation(Qt::Horizontal);
+    slider->setRange(0, maximum);
+    return slider;
+}
+
+QRadioButton* placeRadio(QWidget* parent, const DialogUnits& du, const char* text, int x, int y, int w, int h,
+                         const char* name) {
+    auto* radio = placeControl<QRadioButton>(parent, du, name, x, y, w, h);
+    radio->setText(QString::fromUtf8(text));
+    return radio;
 }
 
 class VideoCodecDialog : public QDialog {
@@ -36,24 +44,21 @@ public:
         DialogUnits du(fontMetrics());
         setFixedSize(du.x(235), du.y(88));
 
-        codecs_ = new QComboBox(this);
-        codecs_->setObjectName("ctl1002");
-        QRect r = du.rect(7, 7, 163, 12);
-        codecs_->setGeometry(r.x(), r.y(), r.width(), std::max(r.height(), codecs_->sizeHint().height()));
-        qualityLabel_ = label(du, "Quality", 12, 31, 24, 8, "ctl1039");
-        quality_ = slider(du, 40, 24, 93, 15, "ctl1036", 100);
-        qualityValue_ = label(du, "100", 136, 31, 22, 8, "ctl1038");
-        label(du, "FPS", 13, 51, 13, 8, "ctlFps");
-        fps_ = slider(du, 40, 47, 93, 15, "ctl1044", 2);
-        fpsValue_ = label(du, "30", 137, 51, 9, 8, "ctl1045");
-        both_ = radio(du, "&Both screens", 11, 71, 57, 10, "ctl1052");
-        top_ = radio(du, "&Top", 83, 71, 28, 10, "ctl1051");
-        bottom_ = radio(du, "Botto&m", 128, 71, 39, 10, "ctl1050");
-        auto* ok = button(du, "&OK", 178, 7, 50, 14, "ctl1");
+        codecs_ = placeDropDown(this, du, 7, 7, 163, "ctl1002");
+        qualityLabel_ = placeLabel(this, du, "Quality", 12, 31, 24, 8, "ctl1039");
+        quality_ = placeSlider(this, du, 40, 24, 93, 15, "ctl1036", 100);
+        qualityValue_ = placeLabel(this, du, "100", 136, 31, 22, 8, "ctl1038");
+        placeLabel(this, du, "FPS", 13, 51, 13, 8, "ctlFps");
+        fps_ = placeSlider(this, du, 40, 47, 93, 15, "ctl1044", 2);
+        fpsValue_ = placeLabel(this, du, "30", 137, 51, 9, 8, "ctl1045");
+        both_ = placeRadio(this, du, "&Both screens", 11, 71, 57, 10, "ctl1052");
+        top_ = placeRadio(this, du, "&Top", 83, 71, 28, 10, "ctl1051");
+        bottom_ = placeRadio(this, du, "Botto&m", 128, 71, 39, 10, "ctl1050");
+        auto* ok = placeButton(this, du, "&OK", 178, 7, 50, 14, "ctl1");
         ok->setDefault(true);
-        auto* cancel = button(du, "&Cancel", 178, 23, 50, 14, "ctl2");
-        configure_ = button(du, "Con&figure...", 178, 39, 50, 14, "ctl1034");
-        about_ = button(du, "&About...", 178, 55, 50, 14, "ctl1029");
+        auto* cancel = placeButton(this, du, "&Cancel", 178, 23, 50, 14, "ctl2");
+        configure_ = placeButton(this, du, "Con&figure...", 178, 39, 50, 14, "ctl1034");
+        about_ = placeButton(this, du, "&About...", 178, 55, 50, 14, "ctl1029");
 
         connect(ok, &QPushButton::clicked, this, [this] { confirm(); });
         connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -84,33 +89,6 @@ public:
     }
 
 private:
-    QLabel* label(const DialogUnits& du, const char* text, int x, int y, int w, int h, const char* name) {
-        auto* l = new QLabel(text, this);
-        l->setObjectName(name);
-        l->setGeometry(du.rect(x, y, w, h));
-        return l;
-    }
-    QSlider* slider(const DialogUnits& du, int x, int y, int w, int h, const char* name, int max) {
-        auto* s = new QSlider(Qt::Horizontal, this);
-        s->setObjectName(name);
-        s->setGeometry(du.rect(x, y, w, h));
-        s->setRange(0, max);
-        return s;
-    }
-    QRadioButton* radio(const DialogUnits& du, const char* text, int x, int y, int w, int h, const char* name) {
-        auto* b = new QRadioButton(text, this);
-        b->setObjectName(name);
-        b->setGeometry(du.rect(x, y, w, h));
-        return b;
-    }
-    QPushButton* button(const DialogUnits& du, const char* text, int x, int y, int w, int h, const char* name) {
-        auto* b = new QPushButton(text, this);
-        b->setObjectName(name);
-        b->setGeometry(du.rect(x, y, w, h));
-        b->setAutoDefault(false);
-        return b;
-    }
-
     void open() {
         source_ = DSFilter::CreateInstance();  // prints the source's capabilities
 

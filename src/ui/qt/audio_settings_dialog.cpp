@@ -12,16 +12,11 @@
 #include "core/audio_path.h"
 #include "core/debug_log.h"
 #include "record/recording.h"
-#include "ui/qt/dialog_units.h"
+#include "ui/qt/dialog_controls.h"
 #include "ui/settings.h"
 
 namespace {
 
-int findPrefix(const QComboBox* combo, const QString& text) {
-    for (int i = 0; i < combo->count(); ++i)
-        if (combo->itemText(i).startsWith(text, Qt::CaseInsensitive)) return i;
-    return -1;
-}
 
 QStringList deviceNames(media::Category category) {
     QStringList names;
@@ -40,17 +35,17 @@ public:
         DialogUnits du(fontMetrics());
         setFixedSize(du.x(321), du.y(69));
 
-        auto* ok = button(du, "&OK", 264, 7, 50, 14, "ctl1");
+        auto* ok = placeButton(this, du, "&OK", 264, 7, 50, 14, "ctl1");
         ok->setDefault(true);
-        auto* cancel = button(du, "&Cancel", 264, 23, 50, 14, "ctl2");
-        auto* panel = button(du, "Control &Panel", 254, 48, 60, 14, "ctl1034");
-        output_ = combo(du, 74, 7, 164, "ctl1058");
-        source_ = combo(du, 74, 25, 164, "ctl1033");
-        format_ = combo(du, 74, 44, 164, "ctl1040");
+        auto* cancel = placeButton(this, du, "&Cancel", 264, 23, 50, 14, "ctl2");
+        auto* panel = placeButton(this, du, "Control &Panel", 254, 48, 60, 14, "ctl1034");
+        output_ = placeDropDown(this, du, 74, 7, 164, "ctl1058");
+        source_ = placeDropDown(this, du, 74, 25, 164, "ctl1033");
+        format_ = placeDropDown(this, du, 74, 44, 164, "ctl1040");
         format_->setEnabled(false);
-        label(du, "Output device", 7, 9, 61, 8);
-        label(du, "Recording source", 7, 27, 61, 8);
-        label(du, "Format", 7, 46, 60, 8);
+        placeLabel(this, du, "Output device", 7, 9, 61, 8);
+        placeLabel(this, du, "Recording source", 7, 27, 61, 8);
+        placeLabel(this, du, "Format", 7, 46, 60, 8);
 
         connect(ok, &QPushButton::clicked, this, [this] { confirm(); });
         connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -59,25 +54,6 @@ public:
     }
 
 private:
-    QPushButton* button(const DialogUnits& du, const char* text, int x, int y, int w, int h, const char* name) {
-        auto* b = new QPushButton(text, this);
-        b->setObjectName(name);
-        b->setGeometry(du.rect(x, y, w, h));
-        b->setAutoDefault(false);
-        return b;
-    }
-    QComboBox* combo(const DialogUnits& du, int x, int y, int w, const char* name) {
-        auto* c = new QComboBox(this);
-        c->setObjectName(name);
-        QRect r = du.rect(x, y, w, 12);
-        c->setGeometry(r.x(), r.y(), r.width(), std::max(r.height(), c->sizeHint().height()));
-        return c;
-    }
-    void label(const DialogUnits& du, const char* text, int x, int y, int w, int h) {
-        auto* l = new QLabel(text, this);
-        l->setGeometry(du.rect(x, y, w, h));
-    }
-
     void fill() {
         source_->addItems(deviceNames(media::Category::AudioInput));
         source_->addItem("(no sound)");

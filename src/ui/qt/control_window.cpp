@@ -18,7 +18,7 @@
 #include "record/snapshot.h"
 #include "ui/qt/audio_settings_dialog.h"
 #include "ui/qt/debug_console.h"
-#include "ui/qt/dialog_units.h"
+#include "ui/qt/dialog_controls.h"
 #include "ui/qt/recording_control.h"
 #include "ui/settings.h"
 
@@ -28,10 +28,8 @@ constexpr int kVolumeSteps = 25;
 
 template <typename Control>
 Control* place(QWidget* parent, int id, const DialogUnits& units, int x, int y, int w, int h) {
-    auto* control = new Control(parent);
-    control->setObjectName(QStringLiteral("ctl%1").arg(id));
-    control->setGeometry(units.rect(x, y, w, h));
-    return control;
+    return placeControl<Control>(parent, units, QStringLiteral("ctl%1").arg(id).toLatin1().constData(), x, y,
+                                 w, h);
 }
 
 }  // namespace
