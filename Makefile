@@ -7,7 +7,7 @@ PACKAGES := cmake make g++ pkg-config \
     qt6-base-dev libqt6opengl6-dev libgl-dev \
     libsdl2-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev \
     libusb-1.0-0-dev libgtest-dev libgmock-dev libbenchmark-dev \
-    zlib1g-dev libpng-dev xvfb xauth ffmpeg
+    zlib1g-dev libpng-dev xvfb xauth ffmpeg fonts-dejavu-core
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps configure build demo run test bench clean fuzz
@@ -17,7 +17,7 @@ deps:
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:" $$missing; \
 	  $(SUDO) apt-get update -qq && \
-	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing >/dev/null; \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing >/dev/null; \
 	fi
 
 configure: deps
