@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "png_inspect.h"
+#include "png_parser.h"
 #include "record/checksums.h"
 #include "record/deflate.h"
 

@@ -10,7 +10,7 @@
 #include <iterator>
 #include <string>
 
-#include "png_inspect.h"
+#include "png_parser.h"
 #include "record/png_writer.h"
 #include "record/snapshot.h"
 #include "test_images.h"

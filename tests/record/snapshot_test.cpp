@@ -16,7 +16,7 @@
 
 #include "core/status_line.h"
 #include "display/decode.h"
-#include "png_inspect.h"
+#include "png_parser.h"
 #include "record/snapshot.h"
 #include "test_images.h"
 #include "ui/settings.h"

@@ -1,4 +1,4 @@
-#include "png_inspect.h"
+#include "png_parser.h"
 
 #include <png.h>
 #include <zlib.h>
