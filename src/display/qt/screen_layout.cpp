@@ -36,22 +36,18 @@ void ScreenLayout::setLayout(int displayType, bool split) {
     const DisplayLayout& row = displayTypeTable[displayType];
 
     display1_ = new ScreenWindow(host_);
-    bool ok;
-    if (!split) {
-        if (displayType == 4)
-            ok = display1_->init(QStringLiteral("Kestrel Capture"), row.imageWidth / 2,
-                                 row.imageHeight, kModeVision, 0);
-        else
-            ok = display1_->init(QStringLiteral("Kestrel Capture"), row.imageWidth, row.imageHeight,
-                                 displayType == 2 || displayType == 3 ? kModeStereo : kModeJoined, 0);
-    } else {
-        if (displayType == 4)
-            ok = display1_->init(QStringLiteral("Kestrel Capture Top"), row.topWidth / 2,
-                                 row.topHeight, kModeVision, 0);
-        else
-            ok = display1_->init(QStringLiteral("Kestrel Capture Top"), row.topWidth, row.topHeight,
-                                 displayType == 2 || displayType == 3 ? kModeStereo : kModeTop, 0);
+    // Joined, the window shows the whole image; split, the first shows the top screen.
+    int width = split ? row.topWidth : row.imageWidth;
+    const int height = split ? row.topHeight : row.imageHeight;
+    WindowMode mode = split ? kModeTop : kModeJoined;
+    if (displayType == 4) {
+        width /= 2;
+        mode = kModeVision;
+    } else if (displayType == 2 || displayType == 3) {
+        mode = kModeStereo;
     }
+    const bool ok = display1_->init(split ? QStringLiteral("Kestrel Capture Top") : QStringLiteral("Kestrel Capture"),
+                                    width, height, mode, 0);
     if (!ok) fatalError("display1.init() fail");
     if (!split) return;
 
