@@ -30,7 +30,11 @@ std::chrono::milliseconds timeoutOf(uint32_t ms) {
 
 Clock::duration framePeriods(uint64_t frames) {
     return std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(static_cast<double>(frames) / SimBoard::kFramesPerSecond));
+        std::chrono::duration<double>(static_cast<double>(frames) / BoardModel::kFramesPerSecond));
+}
+
+bool cancelled(const BoardModel::Pipes& pipes) {
+    return pipes.cancelled != nullptr && pipes.cancelled->load();
 }
 }  // namespace
 
@@ -38,11 +42,11 @@ Clock::duration framePeriods(uint64_t frames) {
 // the opened handle; it is used by one thread at a time (the device lock).
 class SimInterface : public Interface {
 public:
-    SimInterface(SimBoard* board, uint64_t generation) : board_(board), generation_(generation) {}
+    SimInterface(BoardModel* board, uint64_t generation) : board_(board), generation_(generation) {}
 
     ~SimInterface() override {
         std::lock_guard<std::mutex> lock(board_->mutex_);
-        board_->record({SimBoard::Kind::Close, {}, 0, 0, 0, true, kErrorNone});
+        board_->record({BoardModel::Kind::Close, {}, 0, 0, 0, true, kErrorNone});
     }
 
     bool setPipeTimeout(uint8_t pipe, uint32_t milliseconds) override {
@@ -50,7 +54,7 @@ public:
         bool ok = generation_ == board_->generation_ && (pipe == 0 || pipe == kFramePipe);
         const uint32_t error = generation_ != board_->generation_ ? kErrorNoDevice : kErrorGenFailure;
         if (ok) (pipe == 0 ? pipes_.controlTimeout : pipes_.readTimeout) = milliseconds;
-        board_->record({SimBoard::Kind::PipeTimeout, {}, pipe, milliseconds, 0, ok, ok ? kErrorNone : error});
+        board_->record({BoardModel::Kind::PipeTimeout, {}, pipe, milliseconds, 0, ok, ok ? kErrorNone : error});
         if (!ok) setLastError(error);
         return ok;
     }
@@ -59,7 +63,7 @@ public:
         std::lock_guard<std::mutex> lock(board_->mutex_);
         bool ok = generation_ == board_->generation_ && pipe == kFramePipe;
         const uint32_t error = generation_ != board_->generation_ ? kErrorNoDevice : kErrorGenFailure;
-        board_->record({SimBoard::Kind::RawIo, {}, pipe, on ? 1u : 0u, 0, ok, ok ? kErrorNone : error});
+        board_->record({BoardModel::Kind::RawIo, {}, pipe, on ? 1u : 0u, 0, ok, ok ? kErrorNone : error});
         if (!ok) setLastError(error);
         return ok;
     }
@@ -74,12 +78,12 @@ public:
     }
 
 private:
-    SimBoard* board_;
+    BoardModel* board_;
     uint64_t generation_;
-    SimBoard::Pipes pipes_;
+    BoardModel::Pipes pipes_;
 };
 
-SimBoard::SimBoard()
+BoardModel::BoardModel()
     : epoch_(Clock::now()),
       frame_(kMaxFrameBytes),
       background_(kVideoBytes),
@@ -87,7 +91,7 @@ SimBoard::SimBoard()
     drawStillPicture(background_.data());
 }
 
-SimBoard::~SimBoard() {
+BoardModel::~BoardModel() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
@@ -96,21 +100,32 @@ SimBoard::~SimBoard() {
     if (comebackThread_.joinable()) comebackThread_.join();
 }
 
+// The in-process adapter raises an arrival whenever the board is back.
+SimBoard::SimBoard() {
+    setBusListener([this](bool present) {
+        if (!present) return;
+        std::lock_guard<std::mutex> lock(handlerMutex_);
+        if (handler_) handler_(kInterfaceClass);
+    });
+}
+
+SimBoard::~SimBoard() { setBusListener(nullptr); }
+
 std::vector<std::string> SimBoard::enumerate(const Guid& interfaceClass) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!present_ || !(interfaceClass == kInterfaceClass)) return {};
+    if (!present() || !(interfaceClass == kInterfaceClass)) return {};
     return {kPath};
 }
 
 std::unique_ptr<Interface> SimBoard::open(const std::string& path) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const bool ok = present_ && path == kPath;
-    record({Kind::Open, {}, 0, 0, 0, ok, ok ? kErrorNone : kErrorNoDevice});
+    // Taken before the test: a board that leaves meanwhile makes the handle stale.
+    const uint64_t generation = this->generation();
+    const bool ok = present() && path == kPath;
+    recordTransfer({Kind::Open, {}, 0, 0, 0, ok, ok ? kErrorNone : kErrorNoDevice});
     if (!ok) {
         setLastError(kErrorNoDevice);
         return nullptr;
     }
-    return std::make_unique<SimInterface>(this, generation_);
+    return std::make_unique<SimInterface>(this, generation);
 }
 
 void SimBoard::setArrivalHandler(ArrivalHandler handler) {
@@ -118,95 +133,119 @@ void SimBoard::setArrivalHandler(ArrivalHandler handler) {
     handler_ = std::move(handler);
 }
 
-void SimBoard::raiseArrival() {
-    std::lock_guard<std::mutex> lock(handlerMutex_);
-    if (handler_) handler_(kInterfaceClass);
+void BoardModel::setBusListener(BusListener listener) {
+    std::lock_guard<std::mutex> lock(listenerMutex_);
+    listener_ = std::move(listener);
 }
 
-void SimBoard::setConfig(uint8_t hardware, uint8_t major, uint8_t minor, uint8_t fourth) {
+void BoardModel::tellBus(bool present) {
+    std::lock_guard<std::mutex> lock(listenerMutex_);
+    if (listener_) listener_(present);
+}
+
+uint64_t BoardModel::generation() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return generation_;
+}
+
+void BoardModel::interruptWaits() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    wake_.notify_all();
+}
+
+void BoardModel::recordTransfer(const Transfer& t) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    record(t);
+}
+
+void BoardModel::setConfig(uint8_t hardware, uint8_t major, uint8_t minor, uint8_t fourth) {
     std::lock_guard<std::mutex> lock(mutex_);
     config_ = {hardware, major, minor, fourth};
 }
 
-std::array<uint8_t, 4> SimBoard::config() const {
+std::array<uint8_t, 4> BoardModel::config() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return config_;
 }
 
-void SimBoard::setPaced(bool paced) {
+void BoardModel::setPaced(bool paced) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (paced && !paced_) epoch_ = Clock::now() - framePeriods(nextFrame_);  // no burst of "late" frames
     paced_ = paced;
 }
 
-void SimBoard::setReconfigureDelay(uint32_t milliseconds) {
+void BoardModel::setReconfigureDelay(uint32_t milliseconds) {
     std::lock_guard<std::mutex> lock(mutex_);
     reconfigureDelayMs_ = milliseconds;
 }
 
-void SimBoard::failStartRequests(int count) {
+void BoardModel::failStartRequests(int count) {
     std::lock_guard<std::mutex> lock(mutex_);
     failStarts_ = count;
 }
 
-void SimBoard::failControl(int count, uint32_t error) {
+void BoardModel::failControl(int count, uint32_t error) {
     std::lock_guard<std::mutex> lock(mutex_);
     failControls_ = count;
     failControlError_ = error;
 }
 
-void SimBoard::failReads(int count, uint32_t error) { failReadsAfter(0, count, error); }
+void BoardModel::failReads(int count, uint32_t error) { failReadsAfter(0, count, error); }
 
-void SimBoard::failReadsAfter(int afterOk, int count, uint32_t error) {
+void BoardModel::failReadsAfter(int afterOk, int count, uint32_t error) {
     std::lock_guard<std::mutex> lock(mutex_);
     readsBeforeFail_ = afterOk;
     failReads_ = count;
     failReadError_ = error;
 }
 
-void SimBoard::setFrameLength(uint32_t bytes, int count) {
+void BoardModel::setFrameLength(uint32_t bytes, int count) {
     std::lock_guard<std::mutex> lock(mutex_);
     frameLengthOverride_ = std::min(bytes, kMaxFrameBytes);
     frameLengthFrames_ = count;
 }
 
-void SimBoard::setMaxReadBytes(uint32_t bytes) {
+void BoardModel::setMaxReadBytes(uint32_t bytes) {
     std::lock_guard<std::mutex> lock(mutex_);
     maxReadBytes_ = bytes;
 }
 
-void SimBoard::unplug() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    comebackPending_ = false;
-    leaveBus();
+void BoardModel::unplug() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!present_) return;
+        comebackPending_ = false;
+        leaveBus();
+    }
+    tellBus(false);
 }
 
-void SimBoard::replug() {
+void BoardModel::replug() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (present_) return;
         present_ = true;
         comebackPending_ = false;
     }
-    raiseArrival();
+    tellBus(true);
 }
 
-bool SimBoard::present() const {
+bool BoardModel::present() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return present_;
 }
 
-uint64_t SimBoard::framesDelivered() const {
+uint64_t BoardModel::framesDelivered() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return delivered_;
 }
 
-uint64_t SimBoard::nextFrameNumber() const {
+uint64_t BoardModel::nextFrameNumber() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return nextFrame_;
 }
 
-std::vector<SimBoard::Transfer> SimBoard::transcript() const {
+std::vector<BoardModel::Transfer> BoardModel::transcript() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<Transfer> out;
     out.reserve(transcriptCount_);
@@ -215,35 +254,38 @@ std::vector<SimBoard::Transfer> SimBoard::transcript() const {
     return out;
 }
 
-void SimBoard::clearTranscript() {
+void BoardModel::clearTranscript() {
     std::lock_guard<std::mutex> lock(mutex_);
     transcriptNext_ = 0;
     transcriptCount_ = 0;
 }
 
-void SimBoard::record(const Transfer& t) {
+void BoardModel::record(const Transfer& t) {
     transcript_[transcriptNext_] = t;
     transcriptNext_ = (transcriptNext_ + 1) % kTranscriptCapacity;
     if (transcriptCount_ < kTranscriptCapacity) ++transcriptCount_;
 }
 
-void SimBoard::leaveBus() {
+void BoardModel::leaveBus() {
     present_ = false;
     ++generation_;
     frameOpen_ = false;
     wake_.notify_all();  // transfers waiting on the old interface give up
 }
 
-bool SimBoard::waitTimeout(std::unique_lock<std::mutex>& lock, uint64_t generation, uint32_t timeout) {
-    wake_.wait_for(lock, timeoutOf(timeout), [&] { return generation_ != generation || stopping_; });
+bool BoardModel::waitTimeout(std::unique_lock<std::mutex>& lock, uint64_t generation, const Pipes& pipes,
+                             uint32_t timeout) {
+    wake_.wait_for(lock, timeoutOf(timeout),
+                   [&] { return generation_ != generation || stopping_ || cancelled(pipes); });
     return generation_ == generation;
 }
 
-bool SimBoard::startFrame(std::unique_lock<std::mutex>& lock, uint64_t generation, uint32_t timeout) {
+bool BoardModel::startFrame(std::unique_lock<std::mutex>& lock, uint64_t generation, const Pipes& pipes) {
+    const uint32_t timeout = pipes.controlTimeout;
     frameOpen_ = false;  // whatever is left of the previous frame is dropped
     if (failStarts_ > 0) {
         --failStarts_;
-        if (!waitTimeout(lock, generation, timeout)) return setLastError(kErrorNoDevice), false;
+        if (!waitTimeout(lock, generation, pipes, timeout)) return setLastError(kErrorNoDevice), false;
         return setLastError(kErrorSemTimeout), false;
     }
     uint64_t number = nextFrame_;
@@ -257,9 +299,10 @@ bool SimBoard::startFrame(std::unique_lock<std::mutex>& lock, uint64_t generatio
             const auto at = epoch_ + framePeriods(nextFrame_);
             const auto limit = now + timeoutOf(timeout);
             const auto until = std::min(at, limit);
-            wake_.wait_until(lock, until, [&] { return generation_ != generation || stopping_; });
+            wake_.wait_until(lock, until,
+                             [&] { return generation_ != generation || stopping_ || cancelled(pipes); });
             if (generation_ != generation) return setLastError(kErrorNoDevice), false;
-            if (at > limit) return setLastError(kErrorSemTimeout), false;
+            if (at > limit || cancelled(pipes)) return setLastError(kErrorSemTimeout), false;
         }
     }
     nextFrame_ = number + 1;
@@ -268,7 +311,7 @@ bool SimBoard::startFrame(std::unique_lock<std::mutex>& lock, uint64_t generatio
     return true;
 }
 
-void SimBoard::prepareFrame(uint64_t number) {
+void BoardModel::prepareFrame(uint64_t number) {
     std::memcpy(frame_.data(), background_.data(), kVideoBytes);
     drawMovingParts(frame_.data(), number);
     drawSound(frame_.data() + kVideoBytes, number);
@@ -284,7 +327,7 @@ void SimBoard::prepareFrame(uint64_t number) {
     frameOpen_ = true;
 }
 
-bool SimBoard::control(uint64_t generation, const Pipes& pipes, const SetupPacket& setup, uint8_t* data,
+bool BoardModel::control(uint64_t generation, const Pipes& pipes, const SetupPacket& setup, uint8_t* data,
                        uint32_t length, uint32_t* transferred) {
     std::unique_lock<std::mutex> lock(mutex_);
     *transferred = 0;
@@ -302,7 +345,7 @@ bool SimBoard::control(uint64_t generation, const Pipes& pipes, const SetupPacke
     } else if ((setup.bmRequestType & 0x60) != 0x40) {
         // Only vendor requests are answered; anything else stalls.
     } else if (setup.bRequest == kRequestStartFrame && !in) {
-        ok = startFrame(lock, generation, pipes.controlTimeout);
+        ok = startFrame(lock, generation, pipes);
         error = ok ? kErrorNone : lastError();
         n = 0;
     } else if (setup.bRequest == kRequestPort && setup.wValue == kConfigPort) {
@@ -337,13 +380,15 @@ bool SimBoard::control(uint64_t generation, const Pipes& pipes, const SetupPacke
         config_[2] = 0;
         comebackPending_ = true;
         comebackAt_ = Clock::now() + std::chrono::milliseconds(reconfigureDelayMs_);
-        if (!comebackThread_.joinable()) comebackThread_ = std::thread(&SimBoard::comebackLoop, this);
+        if (!comebackThread_.joinable()) comebackThread_ = std::thread(&BoardModel::comebackLoop, this);
         wake_.notify_all();
+        lock.unlock();
+        tellBus(false);
     }
     return ok;
 }
 
-bool SimBoard::read(uint64_t generation, const Pipes& pipes, uint8_t pipe, uint8_t* data, uint32_t length,
+bool BoardModel::read(uint64_t generation, const Pipes& pipes, uint8_t pipe, uint8_t* data, uint32_t length,
                     uint32_t* received) {
     std::unique_lock<std::mutex> lock(mutex_);
     *received = 0;
@@ -366,7 +411,7 @@ bool SimBoard::read(uint64_t generation, const Pipes& pipes, uint8_t pipe, uint8
         } else if (frameOpen_) {
             frameOpen_ = false;  // the empty packet that closes the frame
         } else {
-            error = waitTimeout(lock, generation, pipes.readTimeout) ? kErrorSemTimeout : kErrorNoDevice;
+            error = waitTimeout(lock, generation, pipes, pipes.readTimeout) ? kErrorSemTimeout : kErrorNoDevice;
         }
     }
     const bool ok = error == kErrorNone;
@@ -375,7 +420,7 @@ bool SimBoard::read(uint64_t generation, const Pipes& pipes, uint8_t pipe, uint8
     return ok;
 }
 
-void SimBoard::comebackLoop() {
+void BoardModel::comebackLoop() {
     pthread_setname_np(pthread_self(), "sim-board");
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_) {
@@ -390,7 +435,7 @@ void SimBoard::comebackLoop() {
         comebackPending_ = false;
         present_ = true;
         lock.unlock();
-        raiseArrival();
+        tellBus(true);
         lock.lock();
     }
 }

@@ -1,7 +1,11 @@
 #pragma once
 // The simulated capture board: a behavioural model of the board behind the
 // USB layer, good enough to run the application and its tests without
-// hardware. One interface, "sim:0", of the board's interface class.
+// hardware. BoardModel is the board itself; it is reached through one of two
+// thin adapters: SimBoard, an in-process Backend with one interface, "sim:0",
+// of the board's interface class, and the usbdevfs emulation of the tests
+// (tests/usbemu), which serves the same model to libusb through the kernel's
+// USB device interface.
 //
 // Protocol as the board speaks it:
 //  - request 33 (port) value 20 (configuration): OUT one byte 0x00, then IN n
@@ -30,6 +34,8 @@
 // handler is called without the board's lock held; setArrivalHandler() waits
 // for a call in progress to finish, so after it returns no call is running.
 #include <array>
+#include <atomic>
+#include <functional>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -43,12 +49,8 @@
 
 namespace usb {
 
-class SimBoard : public Backend {
+class BoardModel {
 public:
-    // The board's interface class (same bytes as the device link's).
-    static const Guid kInterfaceClass;
-    static constexpr const char* kPath = "sim:0";
-
     // Picture and sound geometry.
     static constexpr int kTopWidth = 400;
     static constexpr int kBottomWidth = 320;
@@ -89,15 +91,10 @@ public:
     };
     static constexpr size_t kTranscriptCapacity = 4096;
 
-    SimBoard();
-    ~SimBoard() override;
-    SimBoard(const SimBoard&) = delete;
-    SimBoard& operator=(const SimBoard&) = delete;
-
-    // Backend.
-    std::vector<std::string> enumerate(const Guid& interfaceClass) override;
-    std::unique_ptr<Interface> open(const std::string& path) override;
-    void setArrivalHandler(ArrivalHandler handler) override;
+    BoardModel();
+    virtual ~BoardModel();
+    BoardModel(const BoardModel&) = delete;
+    BoardModel& operator=(const BoardModel&) = delete;
 
     // Configuration block: device type 4, firmware 8.0, fourth byte 0 by default.
     void setConfig(uint8_t hardware, uint8_t major, uint8_t minor, uint8_t fourth = 0);
@@ -140,23 +137,39 @@ public:
 
     SimFlash& flash() { return flash_; }
 
-private:
-    friend class SimInterface;
+    // --- The adapters' side ---
+    // What an opened handle carries: its pipe time-outs, and a flag that,
+    // once set (then interruptWaits()), makes a waiting transfer give up with
+    // kErrorSemTimeout, as a cancelled transfer does.
     struct Pipes {
         uint32_t controlTimeout = 0;
         uint32_t readTimeout = 0;
+        const std::atomic<bool>* cancelled = nullptr;
     };
+    // Bumped whenever the board leaves the bus; a handle belongs to one generation.
+    uint64_t generation() const;
     bool control(uint64_t generation, const Pipes& pipes, const SetupPacket& setup, uint8_t* data,
                  uint32_t length, uint32_t* transferred);
     bool read(uint64_t generation, const Pipes& pipes, uint8_t pipe, uint8_t* data, uint32_t length,
               uint32_t* received);
+    void interruptWaits();
+    void recordTransfer(const Transfer& t);
+    // Told whenever the board leaves the bus (false) or is back (true), on
+    // the thread that made it so, without the board's lock held. Replaces
+    // any earlier listener and waits for a call in progress to finish.
+    using BusListener = std::function<void(bool present)>;
+    void setBusListener(BusListener listener);
+
+private:
+    friend class SimInterface;
     void record(const Transfer& t);  // under mutex_
-    bool startFrame(std::unique_lock<std::mutex>& lock, uint64_t generation, uint32_t timeout);
-    bool waitTimeout(std::unique_lock<std::mutex>& lock, uint64_t generation, uint32_t timeout);
+    bool startFrame(std::unique_lock<std::mutex>& lock, uint64_t generation, const Pipes& pipes);
+    bool waitTimeout(std::unique_lock<std::mutex>& lock, uint64_t generation, const Pipes& pipes,
+                     uint32_t timeout);
     void prepareFrame(uint64_t number);  // under mutex_
     void leaveBus();                     // under mutex_
     void comebackLoop();
-    void raiseArrival();
+    void tellBus(bool present);
 
     mutable std::mutex mutex_;  // guards everything below
     std::condition_variable wake_;
@@ -193,10 +206,30 @@ private:
     bool stopping_ = false;
     std::thread comebackThread_;
 
-    std::mutex handlerMutex_;  // held while the handler runs
-    ArrivalHandler handler_;
+    std::mutex listenerMutex_;  // held while the listener runs
+    BusListener listener_;
 
     SimFlash flash_;
+};
+
+// The in-process adapter: the model as a Backend.
+class SimBoard : public BoardModel, public Backend {
+public:
+    // The board's interface class (same bytes as the device link's).
+    static const Guid kInterfaceClass;
+    static constexpr const char* kPath = "sim:0";
+
+    SimBoard();
+    ~SimBoard() override;
+
+    // Backend.
+    std::vector<std::string> enumerate(const Guid& interfaceClass) override;
+    std::unique_ptr<Interface> open(const std::string& path) override;
+    void setArrivalHandler(ArrivalHandler handler) override;
+
+private:
+    std::mutex handlerMutex_;  // held while the handler runs
+    ArrivalHandler handler_;
 };
 
 }  // namespace usb

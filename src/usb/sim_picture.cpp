@@ -91,7 +91,7 @@ const int16_t* sineTable() {
 
 }  // namespace
 
-SimBoard::Rgb SimBoard::expectedPixel(uint64_t frame, bool bottom, int x, int y) {
+BoardModel::Rgb BoardModel::expectedPixel(uint64_t frame, bool bottom, int x, int y) {
     if (x < kMarkerSize && y < kMarkerSize) return kWhite;  // nothing covers the corner marker
     if (!bottom) {
         const int bar = topBarX(frame);
@@ -110,16 +110,16 @@ SimBoard::Rgb SimBoard::expectedPixel(uint64_t frame, bool bottom, int x, int y)
     return stillPixel(true, x, y);
 }
 
-uint64_t SimBoard::firstSample(uint64_t frame) {
+uint64_t BoardModel::firstSample(uint64_t frame) {
     // samples before frame k = floor(k * 32728 / 59.83), in integers.
     return frame * (uint64_t{kSampleRate} * 100) / 5983;
 }
 
-uint32_t SimBoard::samplesInFrame(uint64_t frame) {
+uint32_t BoardModel::samplesInFrame(uint64_t frame) {
     return static_cast<uint32_t>(firstSample(frame + 1) - firstSample(frame));
 }
 
-int16_t SimBoard::toneSample(uint64_t n, int channel) {
+int16_t BoardModel::toneSample(uint64_t n, int channel) {
     const uint64_t hz = channel == 0 ? kLeftHz : kRightHz;
     return sineTable()[(hz * (n % kSampleRate)) % kSampleRate];
 }
