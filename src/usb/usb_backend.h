@@ -22,6 +22,7 @@ constexpr uint32_t kErrorGenFailure = 31;
 constexpr uint32_t kErrorSemTimeout = 121;   // a pipe's transfer time-out expired
 constexpr uint32_t kErrorNoDevice = 1167;    // the device is gone
 constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorBusy = 170;         // another program holds the device
 
 // Pipe policies (values as the device link passes them).
 constexpr uint8_t kPipeTransferTimeout = 3;

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "core/debug_log.h"
+#include "core/status_line.h"
 #include "ui/settings.h"
 #include "usb/libusb/usb_ids.h"
 
@@ -27,12 +28,19 @@ const Guid kBoardClass{
 constexpr uint8_t kFramePipe = 0x82;
 // A freshly arrived device gets a moment for udev to set its permissions.
 constexpr auto kArrivalSettle = std::chrono::milliseconds(250);
+// Without hotplug events, how often the bus is listed for new boards.
+constexpr auto kArrivalPoll = std::chrono::seconds(1);
+// libusb takes a time-out of 0 as none at all: a handle is bounded from the
+// moment it opens, and 0 asked for later means this bound, not for ever.
+constexpr uint32_t kDefaultTimeoutMs = 500;
+constexpr uint32_t kLongestTimeoutMs = 5000;
 
 uint32_t errorCode(int libusbError) {
     switch (libusbError) {
         case LIBUSB_ERROR_TIMEOUT: return kErrorSemTimeout;
         case LIBUSB_ERROR_NO_DEVICE: return kErrorNoDevice;
         case LIBUSB_ERROR_ACCESS: return kErrorAccessDenied;
+        case LIBUSB_ERROR_BUSY: return kErrorBusy;
         default: return kErrorGenFailure;
     }
 }
@@ -83,15 +91,56 @@ void explainPermission(const std::string& path, const libusb_device_descriptor& 
         path.c_str(), d.idVendor, d.idProduct);
 }
 
+void explainBusy(const std::string& path) {
+    debugPrintf(
+        "%s: the capture board is in use by another program (its interface is claimed).\n"
+        "Close the other capture program; the board is opened again when it is plugged in.\n",
+        path.c_str());
+    setStatusLine("The capture board is in use by another program");
+}
+
+// The interface that carries the bulk IN frame pipe, from the active
+// configuration's descriptors; -1 when there is none (or the descriptors
+// cannot be read), with the reason on the debug console.
+int frameInterface(libusb_device* device, const std::string& path) {
+    libusb_config_descriptor* config = nullptr;
+    int result = libusb_get_active_config_descriptor(device, &config);
+    if (result != 0) result = libusb_get_config_descriptor(device, 0, &config);
+    if (result != 0) {
+        debugPrintf("%s: the configuration descriptor cannot be read (%s)\n", path.c_str(), libusb_error_name(result));
+        return -1;
+    }
+    int found = -1;
+    for (int i = 0; i < config->bNumInterfaces && found < 0; ++i) {
+        const libusb_interface& interface = config->interface[i];
+        for (int a = 0; a < interface.num_altsetting && found < 0; ++a) {
+            const libusb_interface_descriptor& setting = interface.altsetting[a];
+            for (int e = 0; e < setting.bNumEndpoints; ++e) {
+                const libusb_endpoint_descriptor& ep = setting.endpoint[e];
+                if (ep.bEndpointAddress == kFramePipe &&
+                    (ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) == LIBUSB_TRANSFER_TYPE_BULK) {
+                    found = setting.bInterfaceNumber;
+                    break;
+                }
+            }
+        }
+    }
+    libusb_free_config_descriptor(config);
+    if (found < 0) debugPrintf("%s: no bulk IN endpoint 0x82 in the descriptors; not a capture board\n", path.c_str());
+    return found;
+}
+
 class LibusbInterface : public Interface {
 public:
-    explicit LibusbInterface(libusb_device_handle* handle) : handle_(handle) {}
+    LibusbInterface(libusb_device_handle* handle, int interfaceNumber)
+        : handle_(handle), interfaceNumber_(interfaceNumber) {}
     ~LibusbInterface() override {
-        libusb_release_interface(handle_, 0);
+        libusb_release_interface(handle_, interfaceNumber_);
         libusb_close(handle_);
     }
 
     bool setPipeTimeout(uint8_t pipe, uint32_t milliseconds) override {
+        if (milliseconds == 0 || milliseconds > kLongestTimeoutMs) milliseconds = kLongestTimeoutMs;
         if (pipe == 0) controlTimeout_ = milliseconds;
         else if (pipe == kFramePipe) readTimeout_ = milliseconds;
         else return fail(kErrorGenFailure);
@@ -128,15 +177,16 @@ private:
     }
 
     libusb_device_handle* handle_;
+    int interfaceNumber_;
     // Accessed by one thread at a time (the device lock).
-    uint32_t controlTimeout_ = 0;
-    uint32_t readTimeout_ = 0;
+    uint32_t controlTimeout_ = kDefaultTimeoutMs;
+    uint32_t readTimeout_ = kDefaultTimeoutMs;
 };
 
 class LibusbBackend : public Backend {
 public:
-    explicit LibusbBackend(libusb_context* context) : context_(context), ids_(loadUsbIds()) {
-        if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) &&
+    LibusbBackend(libusb_context* context, bool hotplug) : context_(context), ids_(loadUsbIds()) {
+        if (hotplug && libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) &&
             libusb_hotplug_register_callback(context_, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED,
                                              LIBUSB_HOTPLUG_NO_FLAGS, LIBUSB_HOTPLUG_MATCH_ANY,
                                              LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY, onHotplug, this,
@@ -178,23 +228,26 @@ public:
             libusb_device_descriptor d;
             if (libusb_get_device_descriptor(devices.list[i], &d) != 0 || pathOf(devices.list[i], d) != path)
                 continue;
+            const int number = frameInterface(devices.list[i], path);
+            if (number < 0) {
+                setLastError(kErrorGenFailure);
+                return nullptr;
+            }
             libusb_device_handle* handle = nullptr;
             int result = libusb_open(devices.list[i], &handle);
-            if (result == LIBUSB_ERROR_ACCESS) explainPermission(path, d);
+            if (result == 0) {
+                libusb_set_auto_detach_kernel_driver(handle, 1);
+                result = libusb_claim_interface(handle, number);
+                if (result != 0) libusb_close(handle);
+            }
             if (result != 0) {
+                explainFailure(path, d, result);
                 setLastError(errorCode(result));
                 return nullptr;
             }
-            libusb_set_auto_detach_kernel_driver(handle, 1);
-            result = libusb_claim_interface(handle, 0);
-            if (result != 0) {
-                if (result == LIBUSB_ERROR_ACCESS) explainPermission(path, d);
-                libusb_close(handle);
-                setLastError(errorCode(result));
-                return nullptr;
-            }
-            return std::make_unique<LibusbInterface>(handle);
+            return std::make_unique<LibusbInterface>(handle, number);
         }
+        debugPrintf("%s: the board is gone\n", path.c_str());
         setLastError(kErrorNoDevice);
         return nullptr;
     }
@@ -205,6 +258,40 @@ public:
     }
 
 private:
+    static void explainFailure(const std::string& path, const libusb_device_descriptor& d, int result) {
+        switch (result) {
+            case LIBUSB_ERROR_ACCESS:
+                explainPermission(path, d);
+                setStatusLine("No permission to open the capture board (see the debug console)");
+                break;
+            case LIBUSB_ERROR_BUSY: explainBusy(path); break;
+            case LIBUSB_ERROR_NO_DEVICE:
+            case LIBUSB_ERROR_NOT_FOUND: debugPrintf("%s: the board is gone\n", path.c_str()); break;
+            default: debugPrintf("%s: cannot open the board (%s)\n", path.c_str(), libusb_error_name(result));
+        }
+    }
+
+    // Without hotplug: the listed boards present now; a path not seen at the
+    // previous look is an arrival.
+    void pollArrivals() {
+        std::vector<UsbId> ids;
+        {
+            std::lock_guard<std::mutex> lock(idsMutex_);
+            ids = ids_;
+        }
+        std::vector<std::string> present;
+        DeviceList devices(context_);
+        for (ssize_t i = 0; i < devices.count; ++i) {
+            libusb_device_descriptor d;
+            if (libusb_get_device_descriptor(devices.list[i], &d) == 0 && listed(ids, d))
+                present.push_back(pathOf(devices.list[i], d));
+        }
+        for (const std::string& path : present)
+            if (std::find(polled_.begin(), polled_.end(), path) == polled_.end())
+                arrivalAt_ = (std::chrono::steady_clock::now() + kArrivalSettle).time_since_epoch().count();
+        polled_ = std::move(present);
+    }
+
     static int LIBUSB_CALL onHotplug(libusb_context*, libusb_device* device, libusb_hotplug_event, void* self) {
         auto* backend = static_cast<LibusbBackend*>(self);
         libusb_device_descriptor d;
@@ -222,9 +309,19 @@ private:
 
     void eventLoop() {
         pthread_setname_np(pthread_self(), "usb-events");
+        auto nextPoll = std::chrono::steady_clock::now();
+        if (!hotplugRegistered_) {
+            debugPrintf("USB hotplug events are not available: looking for boards once a second\n");
+            pollArrivals();  // what is there at the start is no arrival
+            nextPoll += kArrivalPoll;
+        }
         while (!stopping_) {
             timeval tv{0, 100000};
             libusb_handle_events_timeout_completed(context_, &tv, nullptr);
+            if (!hotplugRegistered_ && std::chrono::steady_clock::now() >= nextPoll) {
+                pollArrivals();
+                nextPoll = std::chrono::steady_clock::now() + kArrivalPoll;
+            }
             const int64_t due = arrivalAt_.load();
             if (due != 0 && std::chrono::steady_clock::now().time_since_epoch().count() >= due) {
                 arrivalAt_ = 0;
@@ -244,6 +341,7 @@ private:
     // hotplug callback runs on whichever thread handles libusb's events: the
     // event thread, or a thread inside a synchronous transfer.
     std::atomic<int64_t> arrivalAt_{0};
+    std::vector<std::string> polled_;  // event thread only
     std::thread events_;
     std::mutex handlerMutex_;  // held while the handler runs
     ArrivalHandler handler_;
@@ -251,10 +349,10 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Backend> makeLibusbBackend() {
+std::unique_ptr<Backend> makeLibusbBackend(bool hotplug) {
     libusb_context* context = nullptr;
     if (libusb_init(&context) != 0) return nullptr;
-    return std::make_unique<LibusbBackend>(context);
+    return std::make_unique<LibusbBackend>(context, hotplug);
 }
 
 }  // namespace usb
