@@ -4,6 +4,7 @@
 // the board, the testbed, and a fresh libusb backend per test.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 

@@ -534,6 +534,16 @@ void UsbdevfsBoard::vanish() {
     if (at) s.onGlib([&s, at] { s.removeFromTestbed(at); });
 }
 
+std::vector<unsigned> UsbdevfsBoard::claimedInterfaces() const {
+    State& s = *state_;
+    std::vector<unsigned> out;
+    s.onGlib([&] {
+        if (s.attachments.empty()) return;
+        for (const auto& [number, client] : s.attachments.back()->claims) out.push_back(number);
+    });
+    return out;
+}
+
 uint64_t UsbdevfsBoard::urbsCompleted() const {
     std::lock_guard<std::mutex> lock(state_->mutex);
     return state_->urbsDone;

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "usb/sim_board.h"
 
@@ -48,6 +49,8 @@ public:
     // Takes the device out of the testbed without telling the model, as if it
     // vanished between listing and opening.
     void vanish();
+    // The interfaces claimed on the present device, by any client.
+    std::vector<unsigned> claimedInterfaces() const;
     // URBs the handler has answered (submitted and completed), for checks.
     uint64_t urbsCompleted() const;
 
