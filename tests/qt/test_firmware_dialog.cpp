@@ -7,12 +7,14 @@
 #include <QTimer>
 #include <QtTest>
 #include <mutex>
+#include <optional>
 
 #include "../tools/synthetic_image.h"
 #include "core/device.h"
 #include "firmware/firmware_resources.h"
 #include "firmware/firmware_update.h"
 #include "firmware/qt/firmware_dialog.h"
+#include "support/private_folders.h"
 #include "usb/sim_board.h"
 
 namespace {
@@ -54,9 +56,10 @@ class FirmwareDialogTest : public QObject {
 
 private Q_SLOTS:
     void init() {
-        forgetKeptBoardData();
+        folders_.emplace();
         useDevice(&nullDevice);
     }
+    void cleanup() { folders_.reset(); }
 
     void cancelBeforeStartEndsWithZero() {
         QWidget owner;
@@ -141,6 +144,9 @@ private Q_SLOTS:
         kestrelDevice.setBackend(nullptr);
         setFirmwareResources(nullptr, 0);
     }
+
+private:
+    std::optional<PrivateFolders> folders_;
 };
 
 QTEST_MAIN(FirmwareDialogTest)
