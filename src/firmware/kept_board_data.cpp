@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "core/debug_log.h"
 #include "ui/settings_paths.h"
@@ -23,6 +24,9 @@ constexpr uint8_t kVersion = 1;
 constexpr size_t kHashedSize = 156;
 constexpr size_t kFileSize = kHashedSize + 4;
 enum : uint8_t { kIdentityKnown = 1, kFirstKnown = 2, kSecondKnown = 4, kUpdating = 8 };
+
+std::mutex folderMutex;
+std::string folderOverride;  // guarded by folderMutex; "" = the state folder
 
 uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 void put32(uint8_t* p, uint32_t v) {
@@ -61,7 +65,16 @@ bool writeAll(int fd, const uint8_t* p, size_t n) {
 
 }  // namespace
 
+void setKeptDataFolder(const std::string& folder) {
+    std::lock_guard<std::mutex> lock(folderMutex);
+    folderOverride = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+}
+
 std::string keptDataFolder() {
+    {
+        std::lock_guard<std::mutex> lock(folderMutex);
+        if (!folderOverride.empty()) return folderOverride;
+    }
     const std::string state = stateHome();
     return state.empty() ? state : state + "/Wren Capture/";
 }

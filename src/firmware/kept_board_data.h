@@ -31,6 +31,9 @@ struct KeptBoardData {
 // The folder the records live in, with a trailing '/'; "" when the home
 // folder is unknown.
 std::string keptDataFolder();
+// Puts the records elsewhere ("" restores the default): the demo's simulated
+// board must never leave a record a real board could be restored from.
+void setKeptDataFolder(const std::string& folder);
 // The record's file name for a board.
 std::string keptDataFileName(uint32_t flashId, uint8_t hardwareVersion);
 

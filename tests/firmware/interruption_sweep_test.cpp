@@ -130,7 +130,8 @@ std::string interruptThenRetry(usb::SimBoard& board, uint64_t k, bool restart, L
     return {};
 }
 
-class InterruptionSweep : public ::testing::TestWithParam<bool> {
+// The update's image installed for every case.
+class WithImage : public ::testing::Test {
 protected:
     void SetUp() override {
         table_[0] = {104, stream().data(), stream().size()};
@@ -140,6 +141,8 @@ protected:
 
     FirmwareResource table_[1];
 };
+
+class InterruptionSweep : public WithImage, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(InterruptionSweep, EveryCutEndsUpdatedWithTheBoardDataIntact) {
     const bool restart = GetParam();
@@ -167,6 +170,55 @@ TEST_P(InterruptionSweep, EveryCutEndsUpdatedWithTheBoardDataIntact) {
                 restart ? "with a restart" : "in the same run", points.size(),
                 static_cast<unsigned long long>(map.total), intact, seconds);
     EXPECT_EQ(intact, points.size());
+}
+
+// The other ways an update is cut off: a transfer the board refuses, a chip
+// that stays busy from some point on, a page that reads back wrong. Each at
+// the dangerous places (block 0 just erased, the last block with the board's
+// data erased), then a retry once the fault is gone.
+TEST_F(WithImage, OtherFaultsThenRetry) {
+    const UpdateMap map = mapUpdate();
+    const uint64_t block0 = map.erases.front(), last = map.erases.back();
+    enum Fault { Refused, StuckBusy, BadPage };
+    const struct {
+        const char* name;
+        Fault fault;
+        uint64_t at;       // the flash transfer from which on the fault is there
+        int64_t page = 0;  // for BadPage
+    } cases[] = {
+        {"refused programming page 0", Refused, block0 + 6},
+        {"refused in the last block", Refused, last + 40},
+        {"refused writing the data back", Refused, map.total - 5},
+        {"stuck busy erasing block 0", StuckBusy, block0 + 1},
+        {"stuck busy in the last block", StuckBusy, last + 10},
+        {"page 0 reads back wrong", BadPage, block0 + 1, 0x00000},
+        {"the last page reads back wrong", BadPage, last + 1, 0x70800},
+        {"the kept data reads back wrong", BadPage, map.total - 10, 0x7F000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PrivateFolders folders;
+        SimLink link;
+        link.recording = false;
+        link.tickStep = 500;  // a stuck chip times out after a few polls
+        link.flash.loadFactoryContent(4);
+        uint64_t transfers = 0;
+        link.refuse = [&](const Transfer& t) {
+            if (t.value != FLASH_PORT && t.value != FLASH_PORT_CONT) return false;
+            const uint64_t index = transfers++;
+            if (c.fault == StuckBusy && index == c.at) link.flash.setStuckBusy(true);
+            if (c.fault == BadPage && index == c.at) link.flash.setBadPage(c.page);
+            return c.fault == Refused && index == c.at;
+        };
+        EXPECT_NE(updateFirmwareOver(link, nullptr), 0);
+
+        link.refuse = nullptr;
+        link.flash.setStuckBusy(false);
+        link.flash.setBadPage(-1);
+        ASSERT_EQ(updateFirmwareOver(link, nullptr), 0);
+        const auto [want, got] = std::mismatch(updatedFlash().begin(), updatedFlash().end(), link.flash.data());
+        EXPECT_TRUE(want == updatedFlash().end()) << "first difference at " << (want - updatedFlash().begin());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(, InterruptionSweep, ::testing::Values(false, true),
