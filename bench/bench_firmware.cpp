@@ -7,6 +7,7 @@
 #include <chrono>
 #include <vector>
 
+#include "../tests/support/private_folders.h"
 #include "../tests/tools/synthetic_image.h"
 #include "core/device.h"
 #include "firmware/firmware_resources.h"
@@ -49,7 +50,7 @@ void BM_FullUpdateOnSimBoard(benchmark::State& state) {
     installImage();
     for (auto _ : state) {
         state.PauseTiming();
-        forgetKeptBoardData();
+        PrivateFolders folders;  // the kept board data goes to a scratch folder
         usb::SimBoard board;
         board.setConfig(4, 5, 0, 0);
         board.flash().loadFactoryContent(4);
@@ -115,7 +116,7 @@ void BM_FullUpdateWithBusLatency(benchmark::State& state) {
     installImage();
     for (auto _ : state) {
         state.PauseTiming();
-        forgetKeptBoardData();
+        PrivateFolders folders;  // the kept board data goes to a scratch folder
         SlowLink link;
         link.flash.loadFactoryContent(4);
         link.flash.setTimeScale(1.0);

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
+#include <optional>
+#include <string>
 #include <memory>
 #include <new>
 #include <vector>
@@ -11,6 +12,8 @@
 #include "firmware/firmware_resources.h"
 #include "firmware/flash_protocol.h"
 #include "firmware/inflate.h"
+#include "firmware/kept_board_data.h"
+#include "firmware/update_failure.h"
 
 namespace {
 
@@ -23,45 +26,48 @@ constexpr uint8_t kSignature[4] = {'#', 'x', 'x', '#'};
 
 uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
-// The board data first read from each board, kept for the rest of the run.
-// Only the update touches it, and the update runs under the device lock.
-struct BoardKey {
-    uint32_t flashId;
-    uint8_t config[4];
-    friend auto operator<=>(const BoardKey&, const BoardKey&) = default;
-};
-struct KeptData {
-    uint8_t first[kKeptLength1];
-    uint8_t second[kKeptLength2];
-};
-std::map<BoardKey, KeptData>& keptBoardData() {
-    static std::map<BoardKey, KeptData> kept;
-    return kept;
-}
-
 bool erased(const uint8_t* p, size_t n) {
     return std::all_of(p, p + n, [](uint8_t b) { return b == 0xFF; });
 }
 
-// A range read back erased was lost by an earlier, failed run on this board:
-// put the remembered bytes back into the buffer. A range that holds data is
-// the board's current truth and is remembered.
-void keepRange(uint8_t* buffer, uint8_t* remembered, size_t n, bool known) {
-    if (erased(buffer, n)) {
-        if (known && !erased(remembered, n)) std::memcpy(buffer, remembered, n);
-    } else {
-        std::memcpy(remembered, buffer, n);
+// Programming only clears bits: a program of `target` cut off part way
+// leaves bytes whose cleared bits are a subset of the target's.
+bool onTheWayTo(const uint8_t* flash, const uint8_t* target, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if ((flash[i] & target[i]) != target[i]) return false;
+    return true;
+}
+
+// One of the kept ranges, in the programming buffer (as read from the flash)
+// and in the record. What the flash holds is the truth, unless it is what an
+// earlier update of ours left there: erased, or a cut-off program of the
+// recorded bytes; then the record is put back into the buffer.
+void keepRange(uint8_t* buffer, uint8_t* recorded, bool& known, size_t n) {
+    if (known && onTheWayTo(buffer, recorded, n)) {
+        std::memcpy(buffer, recorded, n);
+    } else if (!erased(buffer, n)) {
+        std::memcpy(recorded, buffer, n);
+        known = true;
     }
 }
 
-void restoreKeptData(const BoardKey& key, uint8_t* buffer) {
-    auto& kept = keptBoardData();
-    auto found = kept.find(key);
-    const bool known = found != kept.end();
-    KeptData& data = known ? found->second : kept[key];
-    if (!known) std::memset(&data, 0xFF, sizeof data);
-    keepRange(buffer + kKeptAddress1, data.first, kKeptLength1, known);
-    keepRange(buffer + kKeptAddress2, data.second, kKeptLength2, known);
+// The record an update of this board goes on from: what an earlier,
+// unfinished update kept, else an empty one.
+KeptBoardData startRecord(uint32_t flashId, const uint8_t config[4]) {
+    KeptBoardData record;
+    if (std::optional<KeptBoardData> kept = loadKeptBoardData(flashId, config[0]); kept && kept->updating)
+        record = *kept;
+    record.flashId = flashId;
+    std::memcpy(record.config, config, 4);
+    return record;
+}
+
+std::string imageMissingText(int resourceId) {
+    const std::vector<std::string> folders = firmwareFolders();
+    std::string text = "The firmware image file \"" + firmwareFileName(resourceId) +
+                       "\" for this board was not found.\n\nPut it in " + folders.front();
+    for (size_t i = 1; i < folders.size(); ++i) text += (i + 1 == folders.size() ? " or in " : ", in ") + folders[i];
+    return text + ", then push Retry.";
 }
 
 // Writes the kept board data back into the erased last block; 0 or the code.
@@ -111,8 +117,6 @@ int firmwareResourceId(uint8_t deviceType) {
     }
 }
 
-void forgetKeptBoardData() { keptBoardData().clear(); }
-
 int updateFirmwareOver(FlashLink& link, ProgressFn progress) {
     if (!progress) progress = [](int) {};
     progress(0);
@@ -132,8 +136,18 @@ int updateFirmwareOver(FlashLink& link, ProgressFn progress) {
 
     // The image is inflated straight into the programming buffer, never past
     // the board's data: a longer image is refused without using more memory.
-    const std::span<const uint8_t> resource = findFirmwareResource(resourceId);
-    if (resource.empty()) return fail(link, 330, "Resource load failed\n");
+    const FirmwareImageSource source = findFirmwareImage(resourceId);
+    switch (source.status) {
+        case FirmwareImageSource::Found: break;
+        case FirmwareImageSource::Missing:
+            setUpdateFailureText(imageMissingText(resourceId));
+            return fail(link, 330, "Resource load failed\n");
+        case FirmwareImageSource::Unreadable:
+            setUpdateFailureText("The firmware image file " + source.where + " could not be read (" + source.why + ").");
+            return fail(link, 330, "Resource load failed\n");
+        case FirmwareImageSource::TooLarge: return fail(link, 333, "Bad firmware file.\n");
+    }
+    const std::span<const uint8_t> resource = source.bytes();
     const firmware::InflateResult inflated =
         firmware::zlibInflate(resource.data(), resource.size(), buffer.get(), kFirmwareImageLimit);
     if (inflated.status == firmware::InflateStatus::Invalid) return fail(link, 330, "Resource load failed\n");
@@ -148,8 +162,25 @@ int updateFirmwareOver(FlashLink& link, ProgressFn progress) {
     if (!readRom(link, flashWord, kIdentityOffset, 4)) return fail(link, 348, "readRom fail.\n");
     const uint32_t trailerType = le32(trailer + 8);
     const uint32_t flashIdentity = le32(flashWord);
-    const uint32_t imageIdentity = le32(buffer.get() + kIdentityOffset);
-    if ((trailerType & 0xFF) != deviceType || flashIdentity != imageIdentity) {
+    const uint8_t* imageWord = buffer.get() + kIdentityOffset;
+    const uint32_t imageIdentity = le32(imageWord);
+
+    // The flash must hold the image's identity word, so that an image only
+    // goes over a configuration for the same FPGA. An update of ours that
+    // was cut off after erasing block 0 took that word away: then the
+    // identity recorded before the erase stands in for it, and without a
+    // record the board's hardware version, which the trailer's type matches.
+    std::optional<KeptBoardData> record;
+    bool sameIdentity = flashIdentity == imageIdentity;
+    if (!sameIdentity && (trailerType & 0xFF) == deviceType && onTheWayTo(flashWord, imageWord, 4)) {
+        record = startRecord(link.flashId(), config);
+        if (record->identityKnown)
+            sameIdentity = record->identity == imageIdentity;
+        else
+            sameIdentity = flashIdentity == 0xFFFFFFFF;
+        if (sameIdentity) debugPrintf("Identity word erased; board type %u taken\n", deviceType);
+    }
+    if ((trailerType & 0xFF) != deviceType || !sameIdentity) {
         debugPrintf("Devicetype mismatch. (%X %X %X %X)\n", trailerType, deviceType, flashIdentity, imageIdentity);
         return fail(link, 351, nullptr);
     }
@@ -157,8 +188,22 @@ int updateFirmwareOver(FlashLink& link, ProgressFn progress) {
 
     if (!readRom(link, buffer.get() + kBoardDataAddress, kBoardDataAddress, kBoardDataSize))
         return fail(link, 358, "readRom failed.\n");
-    const BoardKey key{link.flashId(), {config[0], config[1], config[2], config[3]}};
-    restoreKeptData(key, buffer.get());
+    if (!record) record = startRecord(link.flashId(), config);
+    if (flashIdentity == imageIdentity) {
+        record->identity = flashIdentity;
+        record->identityKnown = true;
+    }
+    keepRange(buffer.get() + kKeptAddress1, record->first, record->firstKnown, kKeptLength1);
+    keepRange(buffer.get() + kKeptAddress2, record->second, record->secondKnown, kKeptLength2);
+
+    // Nothing is erased before the record is safely on disk.
+    record->updating = true;
+    if (std::string why; !saveKeptBoardData(*record, &why)) {
+        debugPrintf("Board data not kept: %s\n", why.c_str());
+        setUpdateFailureText("The board's own data could not be saved in " + keptDataFolder() + " (" + why +
+                             "), so the update did not start. Make that folder writable, then push Retry.");
+        return fail(link, kBoardDataNotSaved, nullptr);
+    }
 
     if (!unWriteProtect(link)) return fail(link, 367, "Write protected.\n");
 
@@ -182,6 +227,10 @@ int updateFirmwareOver(FlashLink& link, ProgressFn progress) {
         if (int code = writeBackKeptData(link, buffer.get())) return fail(link, code, nullptr);
     }
     buffer.reset();
+
+    // Verified: the copy stays on disk, but no longer stands in for the flash.
+    record->updating = false;
+    if (std::string why; !saveKeptBoardData(*record, &why)) debugPrintf("Board data record not updated: %s\n", why.c_str());
 
     const uint8_t reload[2] = {0xFF, 0x01};
     if (link.controlWrite(REQ_PORT, CONFIG_PORT, 2, reload)) link.controlWrite(REQ_PORT, CONFIG_PORT, 2, reload);

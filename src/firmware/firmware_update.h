@@ -20,7 +20,5 @@ int firmwareResourceId(uint8_t deviceType);
 // updateFirmware is this over the open board.
 int updateFirmwareOver(FlashLink& link, ProgressFn progress);
 
-// The board data read before the first erase is remembered per board for the
-// rest of the run, so that a retry after a failed write-back restores the
-// originals. Tests start from a clean slate with this.
-void forgetKeptBoardData();
+// The board's data could not be kept on disk, so nothing was erased.
+constexpr int kBoardDataNotSaved = 360;

@@ -2,7 +2,10 @@
 
 #include <mutex>
 
+#include "firmware/update_failure.h"
+
 int runFirmwareUpdateWorker(ProgressFn progress) {
+    setUpdateFailureText({});
     std::lock_guard<std::mutex> lock(deviceLock);
     UsbDevice* device = currentDevice();
     if (device->openState != NeedsUpdate) return kUpdateNotWanted;

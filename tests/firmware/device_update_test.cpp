@@ -10,6 +10,7 @@
 #include "core/device.h"
 #include "firmware/firmware_resources.h"
 #include "firmware/firmware_update.h"
+#include "support/private_folders.h"
 #include "usb/sim_board.h"
 
 namespace {
@@ -20,7 +21,6 @@ void keepProgress(int thousandths) { lastProgress = thousandths; }
 class DeviceUpdate : public ::testing::Test {
 protected:
     void SetUp() override {
-        forgetKeptBoardData();
         stream_ = synthetic::compress(image_);
         table_[0] = {104, stream_.data(), stream_.size()};
         setFirmwareResources(table_, 1);
@@ -46,6 +46,7 @@ protected:
                std::memcmp(board.flash().data() + 0x7F080, second, 128) == 0;
     }
 
+    PrivateFolders folders;
     usb::SimBoard board;  // outlives TearDown, which closes the device on it
     const std::vector<uint8_t> image_ = synthetic::image(4);
     std::vector<uint8_t> stream_;
@@ -75,7 +76,6 @@ TEST_F(DeviceUpdate, UnpluggedWhileProgrammingThenRetried) {
         transfers = twin.flash().transfers();
         kestrelDevice.close();
     }
-    forgetKeptBoardData();
 
     prepare(board);
     // Pulled out a few pages before the end of the image: the last block,

@@ -1,5 +1,7 @@
 // The firmware update dialog with the update worker, on the simulated board.
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -7,12 +9,14 @@
 #include <QTimer>
 #include <QtTest>
 #include <mutex>
+#include <optional>
 
 #include "../tools/synthetic_image.h"
 #include "core/device.h"
 #include "firmware/firmware_resources.h"
 #include "firmware/firmware_update.h"
 #include "firmware/qt/firmware_dialog.h"
+#include "support/private_folders.h"
 #include "usb/sim_board.h"
 
 namespace {
@@ -54,9 +58,10 @@ class FirmwareDialogTest : public QObject {
 
 private Q_SLOTS:
     void init() {
-        forgetKeptBoardData();
+        folders_.emplace();
         useDevice(&nullDevice);
     }
+    void cleanup() { folders_.reset(); }
 
     void cancelBeforeStartEndsWithZero() {
         QWidget owner;
@@ -141,6 +146,59 @@ private Q_SLOTS:
         kestrelDevice.setBackend(nullptr);
         setFirmwareResources(nullptr, 0);
     }
+
+    // The failures a user can mend are explained in the box: the missing
+    // image file and where it goes, then a state folder that cannot be written.
+    void mendableFailuresSayWhy() {
+        setInstalledFirmwareFolder(folders_->root + "/installed");
+        usb::SimBoard board;
+        board.setConfig(4, 5, 0, 0);
+        board.flash().setTimeScale(0);
+        board.flash().loadFactoryContent(4);
+        kestrelDevice.setBackend(&board);
+        QVERIFY(kestrelDevice.open(nullptr));
+        useDevice(&kestrelDevice);
+
+        FirmwareDialog dialog(nullptr);
+        dialog.open();
+        SeenBox seen;
+        answerNextMessageBox(&seen);
+        dialog.startButton()->click();
+        QTRY_COMPARE(seen.shown, 1);
+        QCOMPARE(seen.title, QStringLiteral("Error (330)"));
+        QVERIFY2(seen.text.contains("\"104.zlib\"") &&
+                     seen.text.contains(QString::fromStdString(folders_->data + "/Wren Capture/firmware/")),
+                 qPrintable(seen.text));
+
+        const std::vector<uint8_t> stream = synthetic::compress(synthetic::image(4), 0);
+        QDir().mkpath(QString::fromStdString(folders_->data + "/Wren Capture/firmware"));
+        QFile image(QString::fromStdString(folders_->data + "/Wren Capture/firmware/104.zlib"));
+        QVERIFY(image.open(QIODevice::WriteOnly));
+        image.write(reinterpret_cast<const char*>(stream.data()), qint64(stream.size()));
+        image.close();
+        QFile blocker(QString::fromStdString(folders_->state + "/Wren Capture"));  // a file where the folder goes
+        QDir().mkpath(QString::fromStdString(folders_->state));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+
+        QTRY_VERIFY(dialog.startButton()->isEnabled());
+        answerNextMessageBox(&seen);
+        dialog.startButton()->click();
+        QTRY_COMPARE(seen.shown, 2);
+        QCOMPARE(seen.title, QStringLiteral("Error (360)"));
+        QVERIFY2(seen.text.contains("did not start"), qPrintable(seen.text));
+        QCOMPARE(board.flash().blockErases(), 0u);
+        QTRY_VERIFY(dialog.startButton()->isEnabled());
+        QVERIFY(dialog.cancelButton()->isEnabled());
+
+        useDevice(&nullDevice);
+        kestrelDevice.close();
+        kestrelDevice.setBackend(nullptr);
+        setInstalledFirmwareFolder("");
+    }
+
+private:
+    std::optional<PrivateFolders> folders_;
 };
 
 QTEST_MAIN(FirmwareDialogTest)

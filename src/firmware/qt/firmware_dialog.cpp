@@ -13,7 +13,10 @@
 #include <QVBoxLayout>
 #include <thread>
 
+#include "core/capture_core.h"
+#include "core/device.h"
 #include "firmware/firmware_worker.h"
+#include "firmware/update_failure.h"
 #include "ui/qt/dialog_units.h"
 
 namespace {
@@ -38,8 +41,9 @@ void reportProgress(int thousandths) {
 void firmwareUpdateThread() {
     pthread_setname_np(pthread_self(), "firmware");
     const int result = runFirmwareUpdateWorker(reportProgress);
-    post([result] {
-        if (activeDialog) activeDialog->updateFinished(result);
+    std::string text = result ? takeUpdateFailureText() : std::string();
+    post([result, text = std::move(text)] {
+        if (activeDialog) activeDialog->updateFinished(result, text);
     });
 }
 
@@ -74,7 +78,7 @@ FirmwareDialog::FirmwareDialog(QWidget* owner)
     setMinimumWidth(units.x(277));
 
     connect(start_, &QPushButton::clicked, this, &FirmwareDialog::start);
-    connect(cancel_, &QPushButton::clicked, this, [this] { done(0); });
+    connect(cancel_, &QPushButton::clicked, this, &FirmwareDialog::cancel);
     activeDialog = this;
 }
 
@@ -83,42 +87,93 @@ FirmwareDialog::~FirmwareDialog() {
 }
 
 void FirmwareDialog::start() {
+    if (running_) return;
+    running_ = true;
     start_->setEnabled(false);
     cancel_->setEnabled(false);
     std::thread(firmwareUpdateThread).detach();
 }
 
+void FirmwareDialog::cancel() {
+    // A board we just updated is no reason to quit.
+    done(updated_ ? 1 : 0);
+}
+
 void FirmwareDialog::setProgress(int thousandths) { progress_->setValue(thousandths); }
 
-void FirmwareDialog::updateFinished(int result) {
+void FirmwareDialog::updateFinished(int result, const std::string& text) {
+    running_ = false;
     if (result == 0) {
+        updated_ = true;
         done(1);
         return;
     }
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error (%1)").arg(result), QStringLiteral("Failed!"),
-                    QMessageBox::Ok, this);
-    box.exec();
+    // The board came back while the update ran: take it now that the worker
+    // no longer holds the device lock. If it streams, it was updated after all.
+    if (pendingArrival_) {
+        const usb::Guid interfaceClass = *std::exchange(pendingArrival_, std::nullopt);
+        reconnect(interfaceClass);
+        if (updated_) return;
+    }
+    // Not modal to the dialog's event loop: an arrival may still come while
+    // the box is up, and may close both.
+    box_ = new QMessageBox(QMessageBox::Critical, QStringLiteral("Error (%1)").arg(result),
+                           text.empty() ? QStringLiteral("Failed!") : QString::fromStdString(text), QMessageBox::Ok,
+                           this);
+    box_->setAttribute(Qt::WA_DeleteOnClose);
+    box_->setWindowModality(Qt::ApplicationModal);
+    connect(box_, &QMessageBox::finished, this, &FirmwareDialog::failureAcknowledged);
+    box_->show();
+}
+
+void FirmwareDialog::failureAcknowledged() {
+    if (updated_) return;
     progress_->setValue(0);
     start_->setText(QStringLiteral("Retry"));
     start_->setEnabled(true);
     cancel_->setEnabled(true);
 }
 
+void FirmwareDialog::deviceArrived(const usb::Guid& interfaceClass) {
+    // The worker holds the device lock for the whole update: reopening now
+    // would stall the user interface until it ends.
+    if (running_) {
+        pendingArrival_ = interfaceClass;
+        return;
+    }
+    reconnect(interfaceClass);
+}
+
+void FirmwareDialog::reconnect(const usb::Guid& interfaceClass) {
+    connectDevice(&interfaceClass);
+    if (currentDevice()->openState != Streaming) return;  // Start/Retry use the new connection
+    updated_ = true;
+    if (box_) box_->close();
+    done(1);
+}
+
 void FirmwareDialog::reject() {
-    if (cancel_->isEnabled()) done(0);
+    if (cancel_->isEnabled()) cancel();
 }
 
 void FirmwareDialog::closeEvent(QCloseEvent* event) {
     // No close box; a close request from elsewhere counts as Cancel when allowed.
     if (cancel_->isEnabled()) {
-        done(0);
+        cancel();
         event->accept();
     } else {
         event->ignore();
     }
 }
 
+bool firmwareDialogTakesArrival(const usb::Guid& interfaceClass) {
+    if (!activeDialog) return false;
+    if (captureCoreRunning()) activeDialog->deviceArrived(interfaceClass);
+    return true;
+}
+
 int runFirmwareUpdateDialog(QWidget* owner) {
+    if (activeDialog) return 1;
     FirmwareDialog dialog(owner);
     return dialog.exec();
 }

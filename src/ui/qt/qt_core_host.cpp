@@ -48,7 +48,9 @@ void QtCoreHost::postDeviceArrival(const usb::Guid& interfaceClass) {
         QMetaObject::invokeMethod(
             window,
             [window, interfaceClass] {
-                if (!window->hasClosed()) deviceArrival(interfaceClass);
+                // An open update dialog takes the arrival itself.
+                if (!window->hasClosed() && !firmwareDialogTakesArrival(interfaceClass))
+                    deviceArrival(interfaceClass);
             },
             Qt::QueuedConnection);
 }
