@@ -8,6 +8,7 @@ PACKAGES := cmake make g++ pkg-config \
     libsdl2-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev \
     libusb-1.0-0-dev libgtest-dev libgmock-dev libbenchmark-dev \
     zlib1g-dev libpng-dev xvfb xauth ffmpeg fonts-dejavu-core
+PACKAGES += umockdev libumockdev-dev  # USB devices faked below libusb in tests
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps configure build demo run test bench clean fuzz
