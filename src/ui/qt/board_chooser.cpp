@@ -16,6 +16,8 @@
 namespace {
 
 UsbDeviceLister deviceLister = nullptr;
+// The status line says no board was found (UI thread).
+bool missingShown = false;
 
 std::string usbIdsPath() {
     std::string folder = settingsFolder();
@@ -34,6 +36,7 @@ uint32_t openAsBoard(const usb::UsbDeviceInfo& device) {
     usb::setLastError(usb::kErrorNone);
     deviceArrival(deviceInterfaceGuid);
     if (currentDevice()->openState != Closed) {
+        missingShown = false;
         setStatusLine("Capture board " + usb::formatUsbId(device.id) + " opened.");
         return usb::kErrorNone;
     }
@@ -78,9 +81,16 @@ BoardChooserDialog* showBoardChooser(QWidget* parent) {
 }
 
 void reportMissingBoard(usb::Backend& backend) {
-    if (!backend.enumerate(deviceInterfaceGuid).empty()) return;
+    missingShown = backend.enumerate(deviceInterfaceGuid).empty();
+    if (!missingShown) return;
     setStatusLine(boardChooserAvailable()
                       ? "No capture board found. Right-click here and pick \"Choose capture board\xE2\x80\xA6\" "
                         "to find it among the connected USB devices."
                       : "No capture board found.");
+}
+
+void reportArrivedBoard() {
+    if (!missingShown || currentDevice()->openState == Closed) return;
+    missingShown = false;
+    setStatusLine("Capture board found.");
 }

@@ -33,3 +33,5 @@ QString udevRuleTemplate();
 // After the capture core started: when no listed board is present, the
 // status line says so (and where to choose one).
 void reportMissingBoard(usb::Backend& backend);
+// After an arrival was handled: replaces that report once a board is open.
+void reportArrivedBoard();

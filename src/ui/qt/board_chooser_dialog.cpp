@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -48,7 +49,7 @@ BoardChooserDialog::BoardChooserDialog(Lister lister, Opener opener, QString rul
                             QStringLiteral("Interface")});
     list_->header()->setStretchLastSection(false);
     list_->header()->setSectionResizeMode(kName, QHeaderView::Stretch);
-    list_->setMinimumSize(520, 150);
+    list_->setMinimumSize(640, 150);
 
     auto* refresh = new QPushButton(QStringLiteral("&Refresh"), this);
     refresh->setObjectName("refresh");
@@ -75,7 +76,9 @@ BoardChooserDialog::BoardChooserDialog(Lister lister, Opener opener, QString rul
     commands_->setReadOnly(true);
     commands_->setLineWrapMode(QPlainTextEdit::NoWrap);
     commands_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    commands_->setFixedHeight(commands_->fontMetrics().lineSpacing() * 6 + 12);
+    // Four lines of commands; the rule line scrolls sideways rather than wrap.
+    commands_->setFixedHeight(commands_->fontMetrics().lineSpacing() * 6 +
+                              commands_->horizontalScrollBar()->sizeHint().height() + 2 * commands_->frameWidth());
     auto* copy = new QPushButton(QStringLiteral("&Copy"), permission_);
     copy->setObjectName("copy");
     copy->setAutoDefault(false);
@@ -156,6 +159,7 @@ void BoardChooserDialog::openSelected() {
                        "device is not the board.")
             .arg(idsText(device.id), nameOf(device)));
     message_->show();
+    adjustSize();
 }
 
 void BoardChooserDialog::showPermissionHelp(const usb::UsbDeviceInfo& device) {
@@ -166,6 +170,7 @@ void BoardChooserDialog::showPermissionHelp(const usb::UsbDeviceInfo& device) {
             .arg(idsText(device.id), nameOf(device)));
     commands_->setPlainText(QString::fromStdString(usb::udevInstallCommands(ruleTemplate, {device.id})));
     permission_->show();
+    adjustSize();
 }
 
 QString BoardChooserDialog::permissionText() const {

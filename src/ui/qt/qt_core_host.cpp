@@ -3,6 +3,7 @@
 #include <QMetaObject>
 
 #include "firmware/qt/firmware_dialog.h"
+#include "ui/qt/board_chooser.h"
 #include "ui/qt/control_window.h"
 
 namespace {
@@ -48,7 +49,9 @@ void QtCoreHost::postDeviceArrival(const usb::Guid& interfaceClass) {
         QMetaObject::invokeMethod(
             window,
             [window, interfaceClass] {
-                if (!window->hasClosed()) deviceArrival(interfaceClass);
+                if (window->hasClosed()) return;
+                deviceArrival(interfaceClass);
+                reportArrivedBoard();
             },
             Qt::QueuedConnection);
 }
