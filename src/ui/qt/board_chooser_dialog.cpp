@@ -130,10 +130,9 @@ void BoardChooserDialog::refresh() {
     for (int column : {kIds, kPlace, kKind}) list_->resizeColumnToContents(column);
     if (list_->topLevelItemCount() > 0) list_->setCurrentItem(list_->topLevelItem(0));
     open_->setEnabled(list_->currentItem() != nullptr);
-    if (devices_.empty()) {
+    message_->setVisible(devices_.empty());
+    if (devices_.empty())
         message_->setText(QStringLiteral("No USB devices found. Plug the board in, then press Refresh."));
-        message_->show();
-    }
 }
 
 void BoardChooserDialog::openSelected() {
