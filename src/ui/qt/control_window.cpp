@@ -12,11 +12,13 @@
 #include <QSlider>
 
 #include "core/audio_path.h"
+#include "core/device.h"
 #include "display/decode.h"
 #include "record/qt/video_codec_dialog.h"
 #include "record/recording.h"
 #include "record/snapshot.h"
 #include "ui/qt/audio_settings_dialog.h"
+#include "ui/qt/board_chooser.h"
 #include "ui/qt/debug_console.h"
 #include "ui/qt/dialog_controls.h"
 #include "ui/qt/recording_control.h"
@@ -172,10 +174,16 @@ void ControlWindow::closeEvent(QCloseEvent* event) {
 
 void ControlWindow::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu;
+    // Offered while no board is open, on a program that can list USB devices.
+    QAction* chooseBoard = nullptr;
+    if (boardChooserAvailable() && currentDevice()->openState == Closed)
+        chooseBoard = menu.addAction(QStringLiteral("Choose capture &board\u2026"));
     QAction* console = menu.addAction(QStringLiteral("&Debug console"));
     console->setCheckable(true);
     console->setChecked(debugConsole_ && debugConsole_->isOpen());
-    if (menu.exec(event->globalPos()) == console) toggleDebugConsole();
+    QAction* chosen = menu.exec(event->globalPos());
+    if (chosen == console) toggleDebugConsole();
+    else if (chosen && chosen == chooseBoard) showBoardChooser(this);
 }
 
 // Requests of the screen windows ----------------------------------------------------

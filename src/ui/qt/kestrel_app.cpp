@@ -11,6 +11,7 @@
 #include "core/status_line.h"
 #include "record/qt/video_codec_dialog.h"
 #include "record/recording.h"
+#include "ui/qt/board_chooser.h"
 #include "ui/qt/control_window.h"
 #include "ui/qt/quit_signals.h"
 #include "ui/settings.h"
@@ -73,6 +74,7 @@ void KestrelApp::start(usb::Backend& backend, bool quitOnClose) {
     host_.attach(controlWindow_.get());
     started_ = true;
     usbThread_start(host_, backend);
+    reportMissingBoard(backend);
 }
 
 void KestrelApp::shutdown() {

@@ -2,7 +2,9 @@
 #include <memory>
 
 #include "core/fatal.h"
+#include "ui/qt/board_chooser.h"
 #include "ui/qt/kestrel_app.h"
+#include "usb/libusb/usb_device_list.h"
 #include "usb/libusb/libusb_backend.h"
 
 int main() {
@@ -11,5 +13,6 @@ int main() {
         // Without a USB stack no board can ever be reached.
         fatalError("usbThread_start() failed");
     }
+    setUsbDeviceLister(usb::listUsbDevices);
     return runKestrelCapture(*backend);
 }

@@ -3,6 +3,7 @@
 #include <QMetaObject>
 
 #include "firmware/qt/firmware_dialog.h"
+#include "ui/qt/board_chooser.h"
 #include "ui/qt/control_window.h"
 
 namespace {
@@ -49,8 +50,9 @@ void QtCoreHost::postDeviceArrival(const usb::Guid& interfaceClass) {
             window,
             [window, interfaceClass] {
                 // An open update dialog takes the arrival itself.
-                if (!window->hasClosed() && !firmwareDialogTakesArrival(interfaceClass))
-                    deviceArrival(interfaceClass);
+                if (window->hasClosed() || firmwareDialogTakesArrival(interfaceClass)) return;
+                deviceArrival(interfaceClass);
+                reportArrivedBoard();
             },
             Qt::QueuedConnection);
 }

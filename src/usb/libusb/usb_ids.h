@@ -59,3 +59,30 @@ inline std::vector<UsbId> parseUsbIds(std::string_view text) {
 }
 
 }  // namespace usb
+
+namespace usb {
+
+// "vvvv:pppp", the form a line of the file takes.
+inline std::string formatUsbId(UsbId id) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text(9, ':');
+    for (int i = 0; i < 4; ++i) {
+        text[3 - i] = digits[(id.vendor >> (4 * i)) & 0xF];
+        text[8 - i] = digits[(id.product >> (4 * i)) & 0xF];
+    }
+    return text;
+}
+
+// The file's text with the pair added on a line of its own; unchanged when
+// the pair is listed already (comments and unreadable lines are kept).
+inline std::string withUsbId(std::string_view text, UsbId id) {
+    std::string result(text);
+    for (const UsbId& listed : parseUsbIds(text))
+        if (listed == id) return result;
+    if (!result.empty() && result.back() != '\n') result += '\n';
+    result += formatUsbId(id);
+    result += '\n';
+    return result;
+}
+
+}  // namespace usb

@@ -1,0 +1,96 @@
+#include "ui/qt/board_chooser.h"
+
+#include <QFile>
+#include <fstream>
+#include <sstream>
+
+#include "core/capture_core.h"
+#include "core/debug_log.h"
+#include "core/device.h"
+#include "core/status_line.h"
+#include "ui/qt/board_chooser_dialog.h"
+#include "ui/settings.h"
+#include "ui/settings_paths.h"
+#include "usb/usb_backend.h"
+
+namespace {
+
+UsbDeviceLister deviceLister = nullptr;
+// The status line says no board was found (UI thread).
+bool missingShown = false;
+
+std::string usbIdsPath() {
+    std::string folder = settingsFolder();
+    if (folder.empty()) return {};
+    if (folder.back() != '/') folder += '/';
+    return folder + "usb-ids";
+}
+
+// The same path a device arrival takes, so a board that needs its firmware
+// updated gets the update dialog as it would when plugged in.
+uint32_t openAsBoard(const usb::UsbDeviceInfo& device) {
+    if (!addToUsbIds(device.id)) {
+        debugPrintf("could not write %s\n", usbIdsPath().c_str());
+        return usb::kErrorGenFailure;
+    }
+    usb::setLastError(usb::kErrorNone);
+    deviceArrival(deviceInterfaceGuid);
+    if (currentDevice()->openState != Closed) {
+        missingShown = false;
+        setStatusLine("Capture board " + usb::formatUsbId(device.id) + " opened.");
+        return usb::kErrorNone;
+    }
+    const uint32_t error = usb::lastError();
+    return error != usb::kErrorNone ? error : usb::kErrorNoDevice;
+}
+
+}  // namespace
+
+void setUsbDeviceLister(UsbDeviceLister lister) { deviceLister = lister; }
+bool boardChooserAvailable() { return deviceLister != nullptr; }
+
+bool addToUsbIds(usb::UsbId id) {
+    const std::string path = usbIdsPath();
+    if (path.empty() || !makeFolders(settingsFolder())) return false;
+    std::string text;
+    if (std::ifstream in(path); in) {
+        std::ostringstream content;
+        content << in.rdbuf();
+        text = content.str();
+    }
+    const std::string updated = usb::withUsbId(text, id);
+    if (updated == text) return true;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << updated;
+    out.close();
+    return bool(out);
+}
+
+QString udevRuleTemplate() {
+    QFile file(QStringLiteral(":/udev/70-kestrel-capture.rules.in"));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(file.readAll());
+}
+
+BoardChooserDialog* showBoardChooser(QWidget* parent) {
+    if (!deviceLister) return nullptr;
+    auto* dialog = new BoardChooserDialog(deviceLister, openAsBoard, udevRuleTemplate(), parent);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+    return dialog;
+}
+
+void reportMissingBoard(usb::Backend& backend) {
+    missingShown = backend.enumerate(deviceInterfaceGuid).empty();
+    if (!missingShown) return;
+    setStatusLine(boardChooserAvailable()
+                      ? "No capture board found. Right-click here and pick \"Choose capture board\xE2\x80\xA6\" "
+                        "to find it among the connected USB devices."
+                      : "No capture board found.");
+}
+
+void reportArrivedBoard() {
+    if (!missingShown || currentDevice()->openState == Closed) return;
+    missingShown = false;
+    setStatusLine("Capture board found.");
+}

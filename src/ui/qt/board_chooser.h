@@ -1,0 +1,37 @@
+#pragma once
+// "Choose capture board" as the application offers it: where the connected
+// devices come from (the real program installs the libusb listing), what
+// choosing one does (its ids go into usb-ids, then the board is opened the
+// way an arrival opens it), and the status line when no board is listed.
+#include <QString>
+#include <string>
+#include <vector>
+
+#include "usb/libusb/usb_device_list.h"
+
+namespace usb {
+class Backend;
+}
+class BoardChooserDialog;
+class QWidget;
+
+using UsbDeviceLister = std::vector<usb::UsbDeviceInfo> (*)();
+// Null (the default) offers no chooser: the simulated board needs none.
+void setUsbDeviceLister(UsbDeviceLister lister);
+bool boardChooserAvailable();
+
+// Opens the dialog over parent, window-modal; it deletes itself on close.
+// Null when no lister is installed.
+BoardChooserDialog* showBoardChooser(QWidget* parent);
+
+// Adds the pair to the usb-ids file in the settings folder (once).
+bool addToUsbIds(usb::UsbId id);
+
+// The text of the udev rule template the program carries.
+QString udevRuleTemplate();
+
+// After the capture core started: when no listed board is present, the
+// status line says so (and where to choose one).
+void reportMissingBoard(usb::Backend& backend);
+// After an arrival was handled: replaces that report once a board is open.
+void reportArrivedBoard();
