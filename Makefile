@@ -9,6 +9,7 @@ PACKAGES := cmake make g++ pkg-config \
     libusb-1.0-0-dev libgtest-dev libgmock-dev libbenchmark-dev \
     zlib1g-dev libpng-dev xvfb xauth ffmpeg fonts-dejavu-core
 PACKAGES += umockdev libumockdev-dev  # the emulated board below libusb (tests, demo-usb, bench)
+PACKAGES += libswresample-dev  # the board sound's clock correction and rate in recordings
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps configure build demo run test bench clean fuzz

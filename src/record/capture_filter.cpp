@@ -193,12 +193,15 @@ HRESULT CCapturePin::pushFrame(FrameBuffer* frame) {
     if (!frame || owner_->state() == FilterState::Stopped || streamEnded()) return E_FAIL;
     int64_t t = 0;
     owner_->StreamTime(&t);
+    // Every frame's sound counts, also that of a frame whose slot is taken.
+    if (soundTap_) soundTap_->push(frame->audioData, frame->audioLength, t);
     int64_t duration = frameDuration();
     int64_t n = t / duration;
     int64_t last = lastSlot_.load(std::memory_order_relaxed);
     if (n < last) return S_OK;
     int64_t slot = n - 1 > last ? n - 1 : last + 1;
     frame->presentationTime = slot * duration;
+    noteLead(slot * duration - t);
     lastTimeStamp_.store(slot * duration, std::memory_order_relaxed);
     slotsSkipped_.store(slotsSkipped_.load(std::memory_order_relaxed) + static_cast<int32_t>(slot - last - 1),
                         std::memory_order_relaxed);
@@ -206,6 +209,28 @@ HRESULT CCapturePin::pushFrame(FrameBuffer* frame) {
     addRef(frame);
     queueFrame(frame);
     return S_OK;
+}
+
+void CCapturePin::noteLead(int64_t lead) {
+    constexpr int32_t kLeadFrames = 8;
+    if (leadKnown_.load(std::memory_order_relaxed)) return;
+    // The first queued frame is delivered at time 0 whatever its slot.
+    if (leadFrames_++ == 0) return;
+    leadSum_ += lead;
+    if (leadFrames_ - 1 < kLeadFrames) return;
+    lead_.store(leadSum_ / kLeadFrames, std::memory_order_relaxed);
+    leadKnown_.store(true, std::memory_order_release);
+}
+
+SoundTap* CCapturePin::openSoundTap() {
+    if (!soundTap_) soundTap_.reset(new (std::nothrow) SoundTap);
+    return soundTap_.get();
+}
+
+bool CCapturePin::videoLead(int64_t* lead) const {
+    if (!leadKnown_.load(std::memory_order_acquire)) return false;
+    *lead = lead_.load(std::memory_order_relaxed);
+    return true;
 }
 
 HRESULT CCapturePin::getStat(int32_t kind, int64_t* value) {
@@ -258,6 +283,9 @@ HRESULT CCapturePin::OnThreadStartPlay() {
     lastSlot_.store(0);
     framesDelivered_.store(0);
     slotsSkipped_.store(0);
+    leadFrames_ = 0;
+    leadSum_ = 0;
+    leadKnown_.store(false);
     drainQueue(recordingQueue_);
     // After the flush: a stop that raced with the start keeps its marker
     // only if it came later.

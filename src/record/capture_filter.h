@@ -73,6 +73,10 @@ public:
 
     int64_t frameDuration() const { return frameDuration_.load(std::memory_order_relaxed); }
 
+    // The frames' sound (see media::FrameSound).
+    SoundTap* openSoundTap();
+    bool videoLead(int64_t* lead) const;
+
 protected:
     void UnblockFill() override;
 
@@ -80,6 +84,7 @@ private:
     FrameBuffer* getNextFrame();
     HRESULT fillPositionZero(media::MediaType* type);
     void queueFrame(FrameBuffer* frame);
+    void noteLead(int64_t lead);
 
     DSFilter* owner_;
     std::mutex pinLock_;  // held for the whole of each FillBuffer
@@ -99,9 +104,18 @@ private:
     std::atomic<int32_t> regionHeight_{0};
     std::atomic<int32_t> regionOffset_{0};
     std::atomic<bool> stopFlag_{false};
+    // The frames' sound, when the recording takes it: made before the run.
+    std::unique_ptr<SoundTap> soundTap_;
+    // UI thread: how far the picture's slot lies from the arrival, averaged
+    // over the first queued frames (the very first one always lands at 0)
+    // and then kept, so that the sound's time line never wanders.
+    int32_t leadFrames_ = 0;
+    int64_t leadSum_ = 0;
+    std::atomic<bool> leadKnown_{false};
+    std::atomic<int64_t> lead_{0};
 };
 
-class DSFilter final : public SourceFilter, public IKestrelCaptureApp {
+class DSFilter final : public SourceFilter, public IKestrelCaptureApp, public media::FrameSound {
 public:
     // Makes the filter, applies settings.recordFps and prints its capabilities.
     // Null when it cannot be made.
@@ -124,6 +138,9 @@ public:
     HRESULT stop() override { return pin_->stop(); }
 
     CCapturePin* capturePin() { return pin_.get(); }
+
+    SoundTap* openSoundTap() override { return pin_->openSoundTap(); }
+    bool videoLead(int64_t* lead) const override { return pin_->videoLead(lead); }
 
 private:
     std::unique_ptr<CCapturePin> pin_;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "record/hresult.h"
+#include "record/sound_tap.h"
 
 namespace media {
 
@@ -161,6 +162,8 @@ public:
     // Negotiates a type and the buffers, then keeps the sink as its peer.
     virtual HRESULT Connect(SampleSink* sink) = 0;
     virtual HRESULT Disconnect() = 0;
+    // The stream has ended (end-of-stream delivered) since the last start.
+    virtual bool streamEnded() const { return true; }
 };
 
 enum class Category : int32_t { VideoCompressor, AudioCompressor, AudioInput, Source };
@@ -178,6 +181,21 @@ public:
     virtual HRESULT SetSyncSource(ReferenceClock* /*clock*/) { return S_OK; }
     virtual int pinCount() { return 0; }
     virtual OutputPin* pin(int /*index*/) { return nullptr; }
+};
+
+// ---- Sound that comes with the video source's frames ------------------------
+
+// A source whose frames carry their own sound (16-bit stereo at kSampleRate).
+// The graph opens the tap before the run and empties it on its streaming thread.
+class FrameSound {
+public:
+    static constexpr int kSampleRate = 32728;
+    virtual ~FrameSound() = default;
+    // Allocates the tap (once); frames offered from now on leave their sound in it.
+    virtual SoundTap* openSoundTap() = 0;
+    // How much later on the recording's time line the picture of a frame
+    // lands than the frame arrived (100 ns); false while not yet known.
+    virtual bool videoLead(int64_t* lead) const = 0;
 };
 
 // ---- Video compressors -----------------------------------------------------
@@ -240,7 +258,8 @@ public:
     // Connects the source's capture pin through the compressor to the file.
     virtual HRESULT RenderVideo(Filter& source, Filter& compressor) = 0;
     // Adds the capture device's sound to the file, through the audio
-    // compressor when there is one.
+    // compressor when there is one. A source that is a FrameSound (the video
+    // source itself) gives the frames' own sound instead.
     virtual HRESULT RenderAudio(Filter& audioSource, Filter* audioCompressor) = 0;
     // Opens the file, starts the clock, the sound device and the source.
     virtual HRESULT Run() = 0;
@@ -253,6 +272,9 @@ public:
     // Set when writing failed during the run (encoder, disk, device); the
     // text says why in a few words.
     virtual bool failed(std::string* why) = 0;
+    // Set when the sound device failed during the run; the recording goes
+    // on with its picture. The text names what happened.
+    virtual bool soundLost(std::string* why) = 0;
 };
 
 std::unique_ptr<Graph> createGraph();

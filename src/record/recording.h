@@ -45,7 +45,17 @@ void setCodecDialogHook(CodecDialogHook hook);
 // window notices it on its status timer (recordingRunning() false while its
 // record button is checked) and only needs to uncheck the button.
 // The reason of the last failure, empty when the last recording ended normally.
+// A start that fails for a reason the media layer knows (the file cannot be
+// created, the compressor refuses) shows it the same way.
 std::string recordingFailure();
+
+// The Recording source list's first entry: the board's own sound, the frames'
+// sound bytes. An empty stored source means it too.
+constexpr const char* kBoardSoundSource = "Kestrel board sound";
+// Set when the chosen sound could not be opened (or failed during the run)
+// and the recording goes on with the picture alone: "no sound: <device> ...".
+// The running status line carries it after the frame rate.
+std::string recordingSoundNote();
 
 // Device lookup by friendly name. The visitor gets each device of the
 // category in order and returns a filter to end the search (null goes on).

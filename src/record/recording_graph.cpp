@@ -20,6 +20,7 @@ struct Recorder {
     uint32_t lastStatusTime = 0;  // ms; 0 = never
     uint32_t lastStatusSize = 0;  // kB
     std::string failure;          // why the last recording stopped by itself
+    std::string soundNote;        // why the recording has no sound, when it should have
 };
 Recorder recorder;
 CodecDialogHook codecDialogHook = nullptr;
@@ -47,6 +48,8 @@ void checkFailure() {
 void setCodecDialogHook(CodecDialogHook hook) { codecDialogHook = hook; }
 
 std::string recordingFailure() { return recorder.failure; }
+
+std::string recordingSoundNote() { return recorder.soundNote; }
 
 // ---- Devices ------------------------------------------------------------------
 
@@ -98,6 +101,7 @@ bool startRecordingGraph(const char* fileName) {
     recorder.lastStatusSize = 0;
     stopRecordingGraph();
     recorder.failure.clear();
+    recorder.soundNote.clear();
     std::snprintf(recorder.fileName, sizeof recorder.fileName, "%s", fileName ? fileName : "");
 
     bool result = [&] {
@@ -137,13 +141,21 @@ bool startRecordingGraph(const char* fileName) {
             return false;
         }
 
+        // The board's own sound is the first recording source: no stored
+        // name means it.
         const std::string wanted = fieldToUtf8(settings.recordingSource);
         std::shared_ptr<media::Filter> audioSource =
-            wanted.empty() ? findDevice(nullptr, media::Category::AudioInput, visitFirstDevice)
-                           : findDevice(wanted.c_str(), media::Category::AudioInput, visitByName);
+            wanted.empty() || wanted == kBoardSoundSource
+                ? std::shared_ptr<media::Filter>(source)
+                : findDevice(wanted.c_str(), media::Category::AudioInput, visitByName);
         std::shared_ptr<media::Filter> audioCompressor =
             findDevice("PCM", media::Category::AudioCompressor, visitByName);
-        if (!audioSource) {
+        if (audioSource == source) {
+            if (FAILED(g.RenderAudio(*source, nullptr))) {
+                debugPrintf("RenderStream(board sound) failed\n");
+                recorder.soundNote = std::string("no sound: ") + kBoardSoundSource + " could not be opened";
+            }
+        } else if (!audioSource) {
             debugPrintf("getAudioSource failed\n");
         } else {
             if (audioCompressor && g.AddFilter(audioCompressor, "audioCompressor") != S_OK) {
@@ -154,9 +166,10 @@ bool startRecordingGraph(const char* fileName) {
                 debugPrintf("AddFilter(audioSource) failed\n");
                 return false;
             }
+            // A broken microphone costs the sound, not the recording.
             if (FAILED(g.RenderAudio(*audioSource, audioCompressor.get()))) {
                 debugPrintf("RenderStream(audio) failed\n");
-                return false;
+                recorder.soundNote = "no sound: " + audioSource->friendlyName() + " could not be opened";
             }
         }
 
@@ -168,9 +181,13 @@ bool startRecordingGraph(const char* fileName) {
     }();
 
     if (!result) {
+        // The media layer's reason (a folder that takes no files, a
+        // compressor that refuses the size), else the plain stopped form.
+        std::string why;
+        if (recorder.graph) recorder.graph->failed(&why);
         stopRecordingGraph();
-        // A start that failed shows the plain stopped form.
-        recorder.failure.clear();
+        recorder.failure = why;
+        recorder.soundNote.clear();
     }
     return result;
 }
@@ -217,8 +234,11 @@ std::string formatRecordingStatus() {
         rate = ((kilobytes - recorder.lastStatusSize) * 1000) / (now - recorder.lastStatusTime);
     recorder.lastStatusSize = kilobytes;
     recorder.lastStatusTime = now;
-    std::snprintf(text, sizeof text, "%s%s\n%02u:%02u:%02u, %u MB (%u kB/s), %.2f FPS", folder.c_str(),
-                  recorder.fileName, hours, minutes, secs, kilobytes / 1024, rate, static_cast<double>(fps));
+    std::string lost;
+    if (recorder.soundNote.empty() && recorder.graph->soundLost(&lost)) recorder.soundNote = "no sound: " + lost;
+    std::snprintf(text, sizeof text, "%s%s\n%02u:%02u:%02u, %u MB (%u kB/s), %.2f FPS%s%s", folder.c_str(),
+                  recorder.fileName, hours, minutes, secs, kilobytes / 1024, rate, static_cast<double>(fps),
+                  recorder.soundNote.empty() ? "" : ", ", recorder.soundNote.c_str());
     return text;
 }
 

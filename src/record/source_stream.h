@@ -97,7 +97,7 @@ public:
     // The filter stops: end the thread (it sees the request between samples).
     HRESULT Inactive();
     // True from the end of the stream (delivered end-of-stream) to the next start.
-    bool streamEnded() const { return streamEnded_.load(std::memory_order_acquire); }
+    bool streamEnded() const override { return streamEnded_.load(std::memory_order_acquire); }
 
 protected:
     // Inactive calls this before it waits for the thread, so that a FillBuffer

@@ -75,8 +75,17 @@ public:
     // sound of frame k starts at sample firstSample(k).
     static uint32_t samplesInFrame(uint64_t frame);
     static uint64_t firstSample(uint64_t frame);
-    // Sample n of the tone: channel 0 left (440 Hz), 1 right (660 Hz).
+    // Sample n of the tone: channel 0 left (440 Hz), 1 right (660 Hz),
+    // except for the once-a-second pulse.
     static int16_t toneSample(uint64_t n, int channel);
+    // The once-a-second marker: every kMarkerEvery-th frame shows a white
+    // square at the top screen's top-right corner, and its sound starts with
+    // kPulseSamples samples of kPulseAmplitude on both channels.
+    static constexpr uint64_t kMarkerEvery = 60;
+    static constexpr uint32_t kPulseSamples = 32;
+    static constexpr int16_t kPulseAmplitude = 24000;
+    static bool isMarkerFrame(uint64_t frame);
+    static bool isMarkerSample(uint64_t n);
 
     // One entry of the transcript.
     enum class Kind : uint8_t { Open, Close, PipeTimeout, RawIo, Control, Read };

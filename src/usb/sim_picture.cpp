@@ -6,6 +6,9 @@
 // Bottom screen: green grows left to right, blue top to bottom; the same
 // corner square; "BOTTOM" in black; a cyan bar moves down; the frame number
 // (five digits, white on black) below the middle.
+// Once a second (every 60th frame) a white square lights in the top screen's
+// top-right corner and the sound of the same frame opens with a loud pulse:
+// the two markers of one instant, for measuring sound against picture.
 #include "usb/sim_picture.h"
 
 #include <cmath>
@@ -73,6 +76,10 @@ SimBoard::Rgb stillPixel(bool bottom, int x, int y) {
             static_cast<uint8_t>(y * 255 / (SimBoard::kHeight - 1))};
 }
 
+bool inSecondMarker(int x, int y) {
+    return x >= SimBoard::kTopWidth - kMarkerSize && y < kMarkerSize;
+}
+
 int topBarX(uint64_t frame) { return static_cast<int>((frame * 3) % SimBoard::kTopWidth); }
 int bottomBarY(uint64_t frame) { return static_cast<int>((frame * 2) % SimBoard::kHeight); }
 
@@ -94,6 +101,7 @@ const int16_t* sineTable() {
 BoardModel::Rgb BoardModel::expectedPixel(uint64_t frame, bool bottom, int x, int y) {
     if (x < kMarkerSize && y < kMarkerSize) return kWhite;  // nothing covers the corner marker
     if (!bottom) {
+        if (isMarkerFrame(frame) && inSecondMarker(x, y)) return kWhite;
         const int bar = topBarX(frame);
         if (x >= bar && x < bar + kBarWidth) return kMagenta;
         return stillPixel(false, x, y);
@@ -119,7 +127,18 @@ uint32_t BoardModel::samplesInFrame(uint64_t frame) {
     return static_cast<uint32_t>(firstSample(frame + 1) - firstSample(frame));
 }
 
+bool BoardModel::isMarkerFrame(uint64_t frame) { return frame % kMarkerEvery == 0; }
+
+bool BoardModel::isMarkerSample(uint64_t n) {
+    // The marker frame whose sound starts at or before n (samples per
+    // marker period are about 32821, never less than kPulseSamples).
+    uint64_t m = n / (firstSample(kMarkerEvery) + 1);
+    while (firstSample((m + 1) * kMarkerEvery) <= n) ++m;
+    return n - firstSample(m * kMarkerEvery) < kPulseSamples;
+}
+
 int16_t BoardModel::toneSample(uint64_t n, int channel) {
+    if (isMarkerSample(n)) return kPulseAmplitude;
     const uint64_t hz = channel == 0 ? kLeftHz : kRightHz;
     return sineTable()[(hz * (n % kSampleRate)) % kSampleRate];
 }
@@ -152,6 +171,9 @@ void drawMovingParts(uint8_t* video, uint64_t frame) {
     for (int x = kBoxLeft; x < kBoxRight; ++x)
         for (int y = kBoxTop; y < kBoxBottom; ++y)
             putPixel(video, SimBoard::kTopWidth + x, y, SimBoard::expectedPixel(frame, true, x, y));
+    if (isMarkerFrame(frame))
+        for (int x = SimBoard::kTopWidth - kMarkerSize; x < SimBoard::kTopWidth; ++x)
+            for (int y = 0; y < kMarkerSize; ++y) putPixel(video, x, y, kWhite);
 }
 
 void drawSound(uint8_t* out, uint64_t frame) {

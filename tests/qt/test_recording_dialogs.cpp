@@ -194,7 +194,9 @@ private Q_SLOTS:
             QCOMPARE(output->currentText(), QString("(system default)"));
             auto* source = child<QComboBox>(d, "ctl1033");
             QCOMPARE(source->itemText(source->count() - 1), QString("(no sound)"));
-            QCOMPARE(source->currentIndex(), 0);  // the first device when nothing is stored
+            // The board's own sound first, selected when nothing is stored.
+            QCOMPARE(source->itemText(0), QString("Kestrel board sound"));
+            QCOMPARE(source->currentIndex(), 0);
             auto* format = child<QComboBox>(d, "ctl1040");
             QVERIFY(!format->isEnabled());
             QCOMPARE(format->currentText(), QString("PCM"));

@@ -349,7 +349,15 @@ private Q_SLOTS:
         }
         QVERIFY(record->isChecked());
         QVERIFY(!video->isEnabled());
+        // The new file at once, not the last recording's "Stopped.".
+        QVERIFY2(t->control().statusText().startsWith(out + "/00000.avi\n00:00:0"),
+                 qPrintable(t->control().statusText()));
         QTRY_VERIFY(recordingRunning());
+        // A snapshot's result outlives several refreshes of the recording status.
+        t->control().findChild<QPushButton*>("ctl1005")->click();
+        QTRY_VERIFY(t->control().statusText().contains("\nSaved "));
+        QTest::qWait(1500);
+        QVERIFY2(t->control().statusText().contains("\nSaved "), qPrintable(t->control().statusText()));
         std::unique_ptr<QMenu> menu = t->display1()->createContextMenu();
         QVERIFY(!findAction(menu.get(), "Display type")->isEnabled());
         QVERIFY(waitForPaints(20));

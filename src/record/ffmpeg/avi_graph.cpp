@@ -1,7 +1,8 @@
 // The recording graph on libavformat's AVI muxer: the source's RGB samples
-// through an encoder, and optionally an SDL capture device's sound, into one
-// file. Video packets come from the source's streaming thread, sound packets
-// from SDL's capture thread; one mutex serialises the muxer.
+// through an encoder, and optionally sound, into one file. The board's own
+// sound (the frames' sound) is placed and written on the source's streaming
+// thread along with the video; an SDL capture device's sound comes from SDL's
+// capture thread. One mutex serialises the muxer.
 #include <SDL.h>
 
 #include <unistd.h>
@@ -11,12 +12,15 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libswscale/swscale.h>
 }
 
+#include "record/ffmpeg/avi_totals.h"
+#include "record/ffmpeg/board_sound_track.h"
 #include "record/ffmpeg/ffmpeg_compressor.h"
 #include "record/ffmpeg/sdl_audio_input.h"
 
@@ -46,7 +50,18 @@ struct SwsDeleter {
     void operator()(SwsContext* s) const { sws_freeContext(s); }
 };
 
-class AviGraph final : public Graph, private SampleSink {
+struct BufferPoolDeleter {
+    void operator()(AVBufferPool* p) const { av_buffer_pool_uninit(&p); }
+};
+
+// The board sound's rate in the file: see the note at RenderAudio.
+constexpr int kBoardSoundRate = 48000;
+// How often the file's length fields are brought up to date.
+constexpr auto kTotalsInterval = std::chrono::seconds(1);
+// The longest a stop waits for the frames queued before it.
+constexpr auto kDrainWait = std::chrono::seconds(2);
+
+class AviGraph final : public Graph, private SampleSink, private BoardSoundTrack::Sink {
 public:
     ~AviGraph() override { Stop(); }
 
@@ -87,7 +102,8 @@ public:
     }
 
     HRESULT RenderAudio(Filter& audioSource, Filter* audioCompressor) override {
-        if (!oc_ || device_ || !inGraph(audioSource)) return E_FAIL;
+        if (!oc_ || device_ || frameSound_ || !inGraph(audioSource)) return E_FAIL;
+        if (auto* frames = dynamic_cast<FrameSound*>(&audioSource)) return renderFrameSound(*frames);
         if (audioCompressor && (!inGraph(*audioCompressor) || audioCompressor->category() != Category::AudioCompressor))
             return E_FAIL;
         auto* input = dynamic_cast<SdlAudioInput*>(&audioSource);
@@ -102,7 +118,11 @@ public:
         // The device's own rate; format and channels are converted by SDL.
         device_ = SDL_OpenAudioDevice(input->friendlyName().c_str(), 1, &want, &have,
                                       SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
-        if (!device_) return E_FAIL;
+        if (!device_) {
+            deviceName_ = input->friendlyName();
+            return E_FAIL;
+        }
+        deviceName_ = input->friendlyName();
         audioRate_ = have.freq;
         AVStream* st = avformat_new_stream(oc_.get(), nullptr);
         audioPacket_.reset(av_packet_alloc());
@@ -140,7 +160,12 @@ public:
             return E_FAIL;
         }
         headerWritten_ = true;
+        avio_flush(oc_->pb);
         bytes_.store(avio_tell(oc_->pb));
+        // A file that cannot be kept current still records; it just needs
+        // its trailer to state its length.
+        totalsOpen_ = totals_.open(fileName_);
+        lastTotals_ = std::chrono::steady_clock::now();
         ReferenceClock& clock = systemClock();
         source_->SetSyncSource(&clock);
         tStart_.store(clock.GetTime());
@@ -152,6 +177,13 @@ public:
     }
 
     HRESULT Stop() override {
+        // The frames queued before the end marker go into the file first
+        // (the caller has asked the source to end its stream).
+        if (pin_ && state_.load() == FilterState::Running) {
+            const auto until = std::chrono::steady_clock::now() + kDrainWait;
+            while (!pin_->streamEnded() && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
         // Sound first: closing the device waits for its callback to return.
         if (device_) {
             SDL_CloseAudioDevice(device_);
@@ -161,8 +193,16 @@ public:
         if (source_) source_->Stop();
         if (headerWritten_) {
             flushEncoder();
+            if (frameSound_ && !soundFinished_) {
+                soundFinished_ = true;
+                int64_t lead = 0;
+                const bool known = frameSound_->videoLead(&lead);
+                boardTrack_.process(*tap_, known ? &lead : nullptr, 0, true, *this);
+                boardTrack_.finish((lastPts_ + 1) * frameDuration_, *this);
+            }
             std::lock_guard lock(muxMutex_);
             if (!trailerWritten_) {
+                totals_.close();
                 trailerWritten_ = true;
                 int rc = av_write_trailer(oc_.get());
                 if (rc < 0) fail(avError("the file could not be completed", rc));
@@ -187,9 +227,13 @@ public:
     bool failed(std::string* why) override {
         // A capture device that went away stops the recording too: its sound
         // would be missing from here on without anyone noticing.
+        // A capture device that went away ends the sound, not the recording.
         if (device_ && state_.load() == FilterState::Running &&
-            SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED)
-            fail("the sound device was removed");
+            SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED) {
+            SDL_CloseAudioDevice(device_);
+            device_ = 0;
+            soundLost_ = deviceName_ + " stopped";
+        }
         // A deleted file or folder takes writes without complaint: look for
         // the file now and then, so the user learns that nothing is kept.
         if (headerWritten_ && state_.load() == FilterState::Running) {
@@ -204,7 +248,64 @@ public:
         return true;
     }
 
+    bool soundLost(std::string* why) override {
+        if (soundLost_.empty()) return false;
+        if (why) *why = soundLost_;
+        return true;
+    }
+
 private:
+    // The frames' own sound. Stored at 48000 Hz, resampled from the board's
+    // 32728: the clock correction resamples anyway, so the common rate costs
+    // nothing more, and editors and encoders that take only the usual rates
+    // (AAC, Opus) open the file as it is.
+    HRESULT renderFrameSound(FrameSound& frames) {
+        SoundTap* tap = frames.openSoundTap();
+        std::string error;
+        if (!tap || !boardTrack_.open(kBoardSoundRate, &error)) return E_OUTOFMEMORY;
+        AVStream* st = avformat_new_stream(oc_.get(), nullptr);
+        audioPacket_.reset(av_packet_alloc());
+        // Big enough for the most one chunk can give.
+        soundPool_.reset(av_buffer_pool_init(1 << 15, av_buffer_alloc));
+        if (!st || !audioPacket_ || !soundPool_) return E_OUTOFMEMORY;
+        AVCodecParameters* par = st->codecpar;
+        par->codec_type = AVMEDIA_TYPE_AUDIO;
+        par->codec_id = AV_CODEC_ID_PCM_S16LE;
+        par->sample_rate = kBoardSoundRate;
+        par->ch_layout = AV_CHANNEL_LAYOUT_STEREO;
+        par->bits_per_coded_sample = 16;
+        par->block_align = 4;
+        par->bit_rate = int64_t{kBoardSoundRate} * 32;
+        st->time_base = AVRational{1, kBoardSoundRate};
+        audioStream_ = st;
+        audioRate_ = kBoardSoundRate;
+        frameSound_ = &frames;
+        tap_ = tap;
+        return S_OK;
+    }
+
+    // Streaming thread (or the UI thread once it has ended): finished board sound.
+    void samples(const int16_t* data, int32_t frames) override {
+        AVPacket* packet = audioPacket_.get();
+        const int bytes = frames * 4;
+        AVBufferRef* buffer = av_buffer_pool_get(soundPool_.get());
+        if (!buffer || bytes > static_cast<int>(buffer->size)) {
+            av_buffer_unref(&buffer);
+            return;
+        }
+        std::memcpy(buffer->data, data, static_cast<size_t>(bytes));
+        packet->buf = buffer;
+        packet->data = buffer->data;
+        packet->size = bytes;
+        writeAudio(packet, frames);
+    }
+
+    void placeBoardSound() {
+        int64_t lead = 0;
+        const bool known = frameSound_->videoLead(&lead);
+        boardTrack_.process(*tap_, known ? &lead : nullptr, systemClock().GetTime() - tStart_.load(), false, *this);
+    }
+
     bool inGraph(const Filter& f) const {
         for (auto& [n, p] : filters_)
             if (p.get() == &f) return true;
@@ -283,6 +384,7 @@ private:
         sws_scale(sws_.get(), src, srcStride, 0, height_, frame_->data, frame_->linesize);
         frame_->pts = pts;
         if (qscale_) frame_->quality = enc_->global_quality;
+        if (frameSound_) placeBoardSound();
         return encode(frame_.get());
     }
 
@@ -327,6 +429,12 @@ private:
             }
             rc = av_interleaved_write_frame(oc_.get(), packet);
             if (oc_->pb) bytes_.store(avio_tell(oc_->pb));
+            auto now = std::chrono::steady_clock::now();
+            if (rc >= 0 && totalsOpen_ && now - lastTotals_ >= kTotalsInterval) {
+                lastTotals_ = now;
+                avio_flush(oc_->pb);
+                totals_.update();
+            }
         }
         av_packet_unref(packet);
         if (rc < 0) {
@@ -404,11 +512,24 @@ private:
     std::unique_ptr<AVPacket, PacketDeleter> audioPacket_;
     int audioRate_ = 48000;
     int64_t audioSamples_ = 0;
+    std::string deviceName_;  // the capture device asked for
+    std::string soundLost_;   // UI thread
+
+    // The frames' own sound: set up at RenderAudio, then the streaming thread
+    // (the UI thread at the stop, after the streaming thread has ended).
+    FrameSound* frameSound_ = nullptr;
+    SoundTap* tap_ = nullptr;
+    BoardSoundTrack boardTrack_;
+    std::unique_ptr<AVBufferPool, BufferPoolDeleter> soundPool_;
+    bool soundFinished_ = false;
     std::atomic<int64_t> tStart_{0};  // the time line's start, set before the device runs
 
     // The muxer and the flag that ends writing.
     std::mutex muxMutex_;
     bool trailerWritten_ = false;  // guarded by muxMutex_
+    AviTotals totals_;             // guarded by muxMutex_
+    bool totalsOpen_ = false;
+    std::chrono::steady_clock::time_point lastTotals_{};
 
     // Any thread.
     std::atomic<int64_t> bytes_{0};

@@ -255,9 +255,13 @@ CodecContextPtr FfmpegVideoCompressor::openEncoder(int width, int height, int64_
             break;
         }
         case QualityControl::Crf: {
+            // Full quality is visually lossless (CRF 12) in the High profile:
+            // CRF 0 would switch to the lossless High 4:4:4 Predictive
+            // profile, which many players cannot decode.
             char crf[16];
-            std::snprintf(crf, sizeof crf, "%.1f", (1.0 - quality) * 51.0);
+            std::snprintf(crf, sizeof crf, "%.1f", 12.0 + (1.0 - quality) * 39.0);
             av_dict_set(&opts, "crf", crf, 0);
+            av_dict_set(&opts, "profile", "high", 0);
             break;
         }
         case QualityControl::None: break;

@@ -55,6 +55,8 @@ public:
 
 private:
     void fill() {
+        // The board's own sound first: an empty stored source selects it.
+        source_->addItem(QString::fromUtf8(kBoardSoundSource));
         source_->addItems(deviceNames(media::Category::AudioInput));
         source_->addItem("(no sound)");
         source_->setCurrentIndex(0);

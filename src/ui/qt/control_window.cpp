@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QSlider>
 
+#include <chrono>
+
 #include "core/audio_path.h"
 #include "core/device.h"
 #include "display/decode.h"
@@ -27,6 +29,12 @@
 namespace {
 
 constexpr int kVolumeSteps = 25;
+
+uint64_t steadyMs() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
 
 template <typename Control>
 Control* place(QWidget* parent, int id, const DialogUnits& units, int x, int y, int w, int h) {
@@ -88,7 +96,9 @@ void ControlWindow::createControls() {
     status_->setWordWrap(true);
 
     recording_ = std::make_unique<RecordingControl>(
-        record_, videoSettings_, audioSettings_, [this](const QString& text) { setStatusText(text); });
+        record_, videoSettings_, audioSettings_, [this](const QString& text) {
+            status_->setText(QString::fromStdString(statusComposer_.recording(text.toStdString(), steadyMs())));
+        });
 
     connect(record_, &QPushButton::clicked, this, [this] {
         if (isRecording())
@@ -134,7 +144,10 @@ void ControlWindow::dispatchFrame(FrameBuffer* frame) {
         release(frame);
 }
 
-void ControlWindow::setStatusText(const QString& text) { status_->setText(text); }
+void ControlWindow::setStatusText(const QString& text) {
+    const bool recording = recording_ && recording_->isRecording();
+    status_->setText(QString::fromStdString(statusComposer_.message(text.toStdString(), recording, steadyMs())));
+}
 QString ControlWindow::statusText() const { return status_->text(); }
 
 void ControlWindow::startRecording() { recording_->start(); }

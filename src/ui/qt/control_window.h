@@ -10,6 +10,7 @@
 #include "core/frame_buffer.h"
 #include "display/qt/screen_host.h"
 #include "display/qt/screen_layout.h"
+#include "ui/status_composer.h"
 
 class QLabel;
 class QPushButton;
@@ -88,6 +89,7 @@ private:
     QPushButton* audioSettings_ = nullptr;
     QSlider* volume_ = nullptr;
     QLabel* status_ = nullptr;
+    StatusComposer statusComposer_;  // recording status and one-off results together
     bool snapshotRequested_ = false;
     bool closed_ = false;
 };

@@ -37,6 +37,8 @@ void RecordingControl::start() {
     blinkTimer_.start();
     videoSettings_->setEnabled(false);
     audioSettings_->setEnabled(false);
+    // The new file's name at once, not the last recording's "Stopped.".
+    status_(QString::fromStdString(formatRecordingStatus()));
 }
 
 void RecordingControl::stop() {
