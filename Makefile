@@ -8,6 +8,7 @@ PACKAGES := cmake make g++ pkg-config \
     libsdl2-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev \
     libusb-1.0-0-dev libgtest-dev libgmock-dev libbenchmark-dev \
     zlib1g-dev libpng-dev xvfb xauth ffmpeg fonts-dejavu-core
+PACKAGES += openbox x11-utils xdotool dbus-daemon libxcb1-dev  # UI tests under a window manager, screensaver bus, X11 size hints
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps configure build demo run test bench clean fuzz
