@@ -10,6 +10,7 @@ PACKAGES := cmake make g++ pkg-config \
     zlib1g-dev libpng-dev xvfb xauth ffmpeg fonts-dejavu-core
 PACKAGES += umockdev libumockdev-dev  # the emulated board below libusb (tests, demo-usb, bench)
 PACKAGES += libswresample-dev  # the board sound's clock correction and rate in recordings
+PACKAGES += openbox x11-utils xdotool dbus-daemon libxcb1-dev  # UI tests under a window manager, screensaver bus, X11 size hints
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps configure build demo run test bench clean fuzz

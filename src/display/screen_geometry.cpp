@@ -52,6 +52,10 @@ Sizing sizeWindow(int W, int H, int ew, int eh, SizingEdge edge, WindowRect r) {
 
     const int cw = static_cast<int>(w);
     const int ch = static_cast<int>(h);
+    return Sizing{anchorRect(edge, r, ew, eh, cw, ch), cw, ch};
+}
+
+WindowRect anchorRect(SizingEdge edge, WindowRect r, int ew, int eh, int cw, int ch) {
     switch (edge) {
         case SizingEdge::Left:
         case SizingEdge::BottomLeft:
@@ -74,7 +78,7 @@ Sizing sizeWindow(int W, int H, int ew, int eh, SizingEdge edge, WindowRect r) {
             r.top = r.bottom - eh - ch;
             break;
     }
-    return Sizing{r, cw, ch};
+    return r;
 }
 
 // Each step is taken in double and stored back as a float, one step at a time.

@@ -43,6 +43,11 @@ struct Sizing {
 Sizing sizeWindow(int naturalWidth, int naturalHeight, int extraWidth, int extraHeight, SizingEdge edge,
                   WindowRect proposed);
 
+// The rectangle rewritten for a client size of cw x ch so that the side (or
+// corner) opposite the dragged one stays where it is.
+WindowRect anchorRect(SizingEdge edge, WindowRect proposed, int extraWidth, int extraHeight, int clientWidth,
+                      int clientHeight);
+
 // Page Up / Page Down: the first press with overscan off only switches it on;
 // later ones move the amount by 0.002 within 0..0.08.
 void overscanPageUp(uint8_t& overscanOn, float& overscan);

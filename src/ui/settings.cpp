@@ -110,6 +110,8 @@ void loadStoredRecord() {
     if (!acceptable(stored)) return;
     settings = stored;
     settings.codecStateSlot = 0;
+    // Scaling modes are 0..2; an unknown one is bilinear, the rest is kept.
+    if (settings.pointScaling > 2) settings.pointScaling = 0;
     terminateStrings(settings);
     readCodecState(file.get());
     debugPrintf("videoCodecSettingsSize=%d\n", settings.videoCodecSettingsSize);

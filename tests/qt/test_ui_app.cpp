@@ -1,5 +1,6 @@
 // The application end to end on the simulated board: windows, keys, menus,
 // sizing, the frame dispatch, snapshots, the picture and the settings file.
+#include <QClipboard>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -81,7 +82,8 @@ private Q_SLOTS:
         std::unique_ptr<QMenu> menu = t->display1()->createContextMenu();
         QCOMPARE(actionTexts(menu.get()),
                  QStringList({"Display type", "Split Window\tF2", "Always on top\tF3", "Scaling\tF4",
-                              "", "Full Screen\tAlt+Enter", "Overscan\tPgUp/Dn"}));
+                              "", "Full Screen\tAlt+Enter", "Overscan\tPgUp/Dn", "", "Snapshot\tF12",
+                              "Copy picture\tCtrl+C"}));
         QMenu* types = findAction(menu.get(), "Display type")->menu();
         QCOMPARE(actionTexts(types), QStringList({"2D", "3D side by side", "3D SBS stretched",
                                                   "NVidia 3D Vision", "DS (upscaled)", "DS (1:1)"}));
@@ -102,19 +104,137 @@ private Q_SLOTS:
         QVERIFY(!findAction(menu.get(), "Split Window\tF2")->isChecked());
         QVERIFY(!findAction(menu.get(), "Full Screen\tAlt+Enter")->isChecked());
 
-        auto filterChecks = [this] {
+        auto scalingChecks = [this] {
             std::unique_ptr<QMenu> m = t->display1()->createContextMenu();
             QMenu* scaling = findAction(m.get(), "Scaling\tF4")->menu();
-            return QPair<bool, bool>(findAction(scaling, "Bilinear")->isChecked(),
-                                     findAction(scaling, "Point")->isChecked());
+            QString checks;
+            for (QAction* action : scaling->actions()) checks += action->isChecked() ? 'x' : '-';
+            return checks;
         };
-        QCOMPARE(filterChecks(), qMakePair(true, false));
+        QCOMPARE(actionTexts(findAction(menu.get(), "Scaling\tF4")->menu()),
+                 QStringList({"Bilinear", "Point", "Pixel perfect"}));
+        QCOMPARE(scalingChecks(), QString("x--"));
         QTest::keyClick(t->display1(), Qt::Key_F4);
         QTRY_COMPARE(int(settings.pointScaling), 1);
-        QCOMPARE(filterChecks(), qMakePair(false, true));
+        QCOMPARE(scalingChecks(), QString("-x-"));
+        QTest::keyClick(t->display1(), Qt::Key_F4);
+        QTRY_COMPARE(int(settings.pointScaling), 2);
+        QCOMPARE(scalingChecks(), QString("--x"));
         QTest::keyClick(t->display1(), Qt::Key_F4);
         QTRY_COMPARE(int(settings.pointScaling), 0);
-        QCOMPARE(filterChecks(), qMakePair(true, false));
+        QCOMPARE(scalingChecks(), QString("x--"));
+    }
+
+    // At 1.8x: bilinear blends neighbours, point keeps pure colours in runs
+    // of one and two pixels, pixel perfect draws 1:1 centred in black.
+    void f4ModesDrawTheirPixels() {
+        ScreenWindow* window = t->display1();
+        window->resize(720, 864);
+        QTRY_COMPARE(window->size(), QSize(720, 864));
+        StillFrame& still = StillFrame::instance();
+        still.showIn(window);
+
+        auto greys = [](const QImage& image) {
+            int count = 0;
+            for (int x = 100; x < 600; ++x) {
+                const int g = qGreen(image.pixel(x, 400));
+                if (g > 30 && g < 225) ++count;
+            }
+            return count;
+        };
+        settings.pointScaling = 0;
+        QImage image = window->grabFramebuffer();
+        QVERIFY2(greys(image) > 100, "bilinear blends");
+
+        QTest::keyClick(window, Qt::Key_F4);
+        QTRY_COMPARE(int(settings.pointScaling), 1);
+        image = window->grabFramebuffer();
+        QCOMPARE(greys(image), 0);
+        QList<int> runs;  // lengths of runs of one colour along the row
+        for (int x = 100, run = 0; x < 600; ++x) {
+            ++run;
+            if (image.pixel(x + 1, 400) != image.pixel(x, 400)) {
+                runs << run;
+                run = 0;
+            }
+        }
+        runs.removeFirst();  // may start mid-run
+        QVERIFY2(runs.contains(1) && runs.contains(2) && *std::max_element(runs.begin(), runs.end()) == 2,
+                 "point scaling at 1.8x gives uneven pixels");
+
+        QTest::keyClick(window, Qt::Key_F4);
+        QTRY_COMPARE(int(settings.pointScaling), 2);
+        image = window->grabFramebuffer();
+        QCOMPARE(window->size(), QSize(720, 864));  // the mode alone does not resize
+        const int left = (720 - 400) / 2, top = (864 - 480) / 2;
+        for (int y = 0; y < 480; y += 7)
+            for (int x = 0; x < 400; x += 3)
+                QCOMPARE(image.pixel(left + x, top + y) & 0xFFFFFF, StillFrame::at(x, y) & 0xFFFFFF);
+        QCOMPARE(image.pixel(left - 1, top + 10) & 0xFFFFFF, 0u);
+        QCOMPARE(image.pixel(left + 400, top + 11) & 0xFFFFFF, 0u);
+        QCOMPARE(image.pixel(left + 1, top - 1) & 0xFFFFFF, 0u);
+
+        // Sizing in this mode snaps to whole multiples.
+        window->resize(1000, 1200);
+        QTRY_COMPARE(window->size(), QSize(800, 960));
+        image = window->grabFramebuffer();
+        QCOMPARE(image.pixel(0, 0) & 0xFFFFFF, StillFrame::at(0, 0) & 0xFFFFFF);
+        QCOMPARE(image.pixel(3, 1) & 0xFFFFFF, StillFrame::at(1, 0) & 0xFFFFFF);  // 2x2 per pixel
+        QCOMPARE(image.pixel(5, 3) & 0xFFFFFF, StillFrame::at(2, 1) & 0xFFFFFF);
+    }
+
+    void snapshotAndCopyKeys() {
+        const QString out = t->home() + "/shots";
+        QVERIFY(QDir().mkpath(out));
+        applyOutputFolder(out.toStdString());
+        QVERIFY(waitForPaints(2));
+        QTest::keyClick(t->display1(), Qt::Key_F12);
+        QTRY_COMPARE(pngCount(out), 1);
+        t->display1()->command(kCmdSnapshot);
+        QTRY_COMPARE(pngCount(out), 2);
+
+        QTest::keyClick(t->display1(), Qt::Key_F2);
+        QTRY_VERIFY(t->display2());
+        StillFrame& still = StillFrame::instance();
+        still.showIn(t->display1());
+        QTest::keyClick(t->display1(), Qt::Key_C, Qt::ControlModifier);
+        QImage copied = QGuiApplication::clipboard()->image();
+        QCOMPARE(copied.size(), QSize(400, 240));  // the top window's own screen
+        QCOMPARE(copied.pixel(0, 5), StillFrame::at(0, 5));
+        QCOMPARE(copied.pixel(7, 9), StillFrame::at(7, 9));
+
+        QTest::keyClick(t->display1(), Qt::Key_F2);
+        QTRY_VERIFY(!t->display2());
+        still.showIn(t->display1());
+        t->display1()->command(kCmdCopyPicture);
+        copied = QGuiApplication::clipboard()->image();
+        QCOMPARE(copied.size(), QSize(400, 480));  // the display image as composed
+        QCOMPARE(copied.pixel(3, 300), StillFrame::at(3, 300));
+    }
+
+    void f1OverlayShowsTheFigures() {
+        ScreenWindow* window = t->display1();
+        QVERIFY(waitForPaints(3));
+        QTest::keyClick(window, Qt::Key_F1);
+        QVERIFY(window->overlay().isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(window->overlay().figures().fps > 0, 5000);
+        QVERIFY(window->overlay().figures().latencyMs >= 0);
+        QCOMPARE(window->overlay().figures().errors, 0);
+        QVERIFY(!window->overlay().figures().recording);
+
+        // Drawn over the window's corner only; the picture itself is unchanged.
+        StillFrame& still = StillFrame::instance();
+        still.showIn(window);
+        const QImage shown = window->grabFramebuffer();
+        QTest::keyClick(window, Qt::Key_F1);
+        QVERIFY(!window->overlay().isVisible());
+        const QImage plain = window->grabFramebuffer();
+        int changed = 0;
+        for (int y = 10; y < 80; ++y)
+            for (int x = 10; x < 190; ++x) changed += shown.pixel(x, y) != plain.pixel(x, y);
+        QVERIFY(changed > 1000);
+        QCOMPARE(shown.pixel(300, 400), plain.pixel(300, 400));
+        QCOMPARE(plain.pixel(20, 20) & 0xFFFFFF, StillFrame::at(20, 20) & 0xFFFFFF);
     }
 
     void displayTypeFromTheMenu() {

@@ -6,7 +6,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
+#include <vector>
 
+#include "core/capture_core.h"
+#include "core/link_stats.h"
+#include "display/decode.h"
 #include "display/qt/screen_window.h"
 #include "ui/qt/control_window.h"
 #include "ui/qt/kestrel_app.h"
@@ -56,3 +60,37 @@ inline bool waitForPaints(int frames, int timeoutMs = 5000) {
     }
     return true;
 }
+
+// A still picture of display type 1 for pixel checks: a 1-pixel checkerboard
+// of black and white with a red first column. The reader is stopped so no
+// board frame replaces it; the buffer is outside the pool, never returns to
+// it and lives to the end of the process (windows may hold it until then).
+class StillFrame {
+public:
+    static StillFrame& instance() {
+        static StillFrame* still = new StillFrame;
+        return *still;
+    }
+    static QRgb at(int x, int y) {
+        return x == 0 ? qRgb(255, 0, 0) : ((x + y) % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+    }
+    void showIn(ScreenWindow* window) {
+        usbThread_stop();
+        QTest::qWait(100);  // frames on their way arrive first
+        addRef(&frame_);
+        window->setFrame(&frame_);
+    }
+
+private:
+    StillFrame() : image_(400 * 480) {
+        for (int y = 0; y < 480; ++y)
+            for (int x = 0; x < 400; ++x)
+                image_[size_t(y * 400 + x)] = x == 0 ? 0x00FF0000u : ((x + y) % 2 ? 0x00FFFFFFu : 0u);
+        frame_.displayImage = image_.data();
+        frame_.layout = displayTypeTable[1];
+        frame_.refCount = 1000;
+    }
+
+    std::vector<uint32_t> image_;
+    FrameBuffer frame_;
+};

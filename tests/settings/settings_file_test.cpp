@@ -143,6 +143,7 @@ TEST_F(SettingsTest, BoundaryValuesAreAccepted) {
         [](Settings& s) { s.videoQuality = 1.0; },
         [](Settings& s) { s.recordScreens = 2; },
         [](Settings& s) { s.displayType = 7; },
+        [](Settings& s) { s.pointScaling = 2; },
     };
     freshDefaults();
     for (size_t i = 0; i < std::size(cases); ++i) {
@@ -152,6 +153,18 @@ TEST_F(SettingsTest, BoundaryValuesAreAccepted) {
         writeFile(settingsFilePath(), bytesOf(s));
         loadSettings();
         EXPECT_EQ(std::memcmp(&settings, &s, sizeof s), 0);
+    }
+}
+
+TEST_F(SettingsTest, UnknownScalingModeLoadsAsBilinear) {
+    freshDefaults();
+    for (uint8_t stored : {uint8_t(3), uint8_t(255)}) {
+        Settings s = storedRecord();
+        s.pointScaling = stored;
+        writeFile(settingsFilePath(), bytesOf(s));
+        loadSettings();
+        EXPECT_EQ(settings.pointScaling, 0);
+        EXPECT_EQ(settings.volume, s.volume) << "the rest of the record is kept";
     }
 }
 

@@ -2,6 +2,7 @@
 // What a screen window asks of the control window. Every request is queued:
 // a window may ask for its own replacement from inside its own event handler.
 class QKeyEvent;
+class QScreen;
 
 class ScreenHost {
 public:
@@ -14,4 +15,8 @@ public:
     virtual void postSetLayout(bool split, int displayType) = 0;
     // Up and Down go to the volume slider.
     virtual void forwardVolumeKey(const QKeyEvent& event) = 0;
+    // F12: a snapshot of the next frame, as the snapshot button takes it.
+    virtual void postSnapshot() = 0;
+    // The screen the windows open on (the control window's); null: the primary.
+    virtual QScreen* hostScreen() const = 0;
 };

@@ -1,23 +1,26 @@
 #include "display/qt/screen_window.h"
 
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
-#include <QMenu>
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QStyleHints>
 #include <QSurfaceFormat>
 
 #include "core/debug_log.h"
 #include "core/fatal.h"
 #include "core/link_stats.h"
-#include "display/qt/window_geometry.h"
+#include "display/qt/pointer_hider.h"
 #include "display/qt/screen_host.h"
-#include "record/recording.h"
+#include "display/qt/window_geometry.h"
+#include "display/qt/x11_size_hints.h"
+#include "display/window_fit.h"
 #include "ui/settings.h"
 
 namespace {
@@ -46,10 +49,12 @@ QSurfaceFormat screenFormat() {
 
 }  // namespace
 
-ScreenWindow::ScreenWindow(ScreenHost& host) : host_(host) {
+ScreenWindow::ScreenWindow(ScreenHost& host)
+    : host_(host), overlay_([this] { render(false); }), pointerHider_(new PointerHider(this)) {
     sizingTitleTimer_.setSingleShot(true);
     sizingTitleTimer_.setInterval(300);
     connect(&sizingTitleTimer_, &QTimer::timeout, this, [this] { finishSizing(); });
+    connect(this, &QWindow::windowStateChanged, this, [this] { fullScreenChanged(); });
 }
 
 ScreenWindow::~ScreenWindow() { shutdown(); }
@@ -63,10 +68,15 @@ bool ScreenWindow::init(const QString& title, int naturalWidth, int naturalHeigh
     naturalHeight_ = naturalHeight;
     mode_ = mode;
     index_ = index;
-    if (settings.windowWidth[index] == 0) {
-        settings.windowWidth[index] = naturalWidth;
-        settings.windowHeight[index] = naturalHeight;
-    }
+    if (QScreen* screen = host_.hostScreen()) setScreen(screen);
+    // A stored size that does not fit (or was never set) opens at the natural
+    // size, and that is what gets saved.
+    const QSize area = maxClientSize();
+    const ClientSize checked = checkStoredSize(naturalWidth, naturalHeight,
+                                               {settings.windowWidth[index], settings.windowHeight[index]},
+                                               area.width(), area.height());
+    settings.windowWidth[index] = checked.width;
+    settings.windowHeight[index] = checked.height;
 
     setSurfaceType(QSurface::OpenGLSurface);
     setFormat(screenFormat());
@@ -89,6 +99,7 @@ bool ScreenWindow::init(const QString& title, int naturalWidth, int naturalHeigh
 
     lastNormalGeometry_ = geometry();
     show();
+    applyWindowHints();
     return true;
 }
 
@@ -106,9 +117,11 @@ void ScreenWindow::shutdown() {
     if (held) ::release(held);  // outside the window's lock, like setFrame
     if (context_ && context_->isValid() && context_->makeCurrent(this)) {
         renderer_.release();
+        overlay_.releaseGL();
         context_->doneCurrent();
     } else {
         renderer_.abandon();
+        overlay_.abandonGL();
     }
     context_.reset();
     hide();
@@ -164,6 +177,7 @@ bool ScreenWindow::makeCurrentOrRecover() {
     // The context was lost (driver reset): its objects died with it. Build a
     // new one once; if that fails the window stays black from now on.
     renderer_.abandon();
+    overlay_.abandonGL();
     context_ = std::make_unique<QOpenGLContext>();
     context_->setFormat(requestedFormat());
     if (context_->create() && context_->makeCurrent(this) &&
@@ -192,26 +206,30 @@ bool ScreenWindow::drawHeldFrame() {
         if (const uint32_t* first = pictureStart(*held_, mode_, naturalWidth_, naturalHeight_))
             renderer_.upload(first, held_->layout.imageWidth);
     }
-    const Quad quad =
-        computeQuad(naturalWidth_, naturalHeight_, renderer_.textureWidth(), renderer_.textureHeight(),
-                    clientWidth, clientHeight, settings.overscanOn != 0, isFullScreen(),
-                    settings.overscan);
-    renderer_.draw(quad, clientWidth, clientHeight, settings.pointScaling != 0);
+    const ScalingMode scaling = scalingMode();
+    const Quad quad = computeScaledQuad(scaling, naturalWidth_, naturalHeight_, renderer_.textureWidth(),
+                                        renderer_.textureHeight(), clientWidth, clientHeight,
+                                        settings.overscanOn != 0, isFullScreen(), settings.overscan);
+    renderer_.draw(quad, clientWidth, clientHeight, usesPointFiltering(scaling));
     return true;
 }
 
 void ScreenWindow::render(bool forGrab) {
     if (shutDown_ || (!forGrab && !isExposed())) return;
     if (!makeCurrentOrRecover()) return;
+    if (hintedMode_ != int(scalingMode())) applyWindowHints();  // the mode changed elsewhere
     FrameBuffer* drawn = nullptr;
     if (drawHeldFrame()) {
         std::lock_guard lock(frameMutex_);
         drawn = held_;
     }
+    const qreal ratio = devicePixelRatio();
+    overlay_.draw(int(width() * ratio), int(height() * ratio), ratio);
     if (forGrab) return;
     context_->swapBuffers(this);
     if (drawn) {
         linkStats.paintCounter.fetch_add(1, std::memory_order_relaxed);
+        overlay_.frameDrawn(drawn);
         if (FrameDrawnHook hook = frameDrawnHook.load()) hook(drawn);
     }
     Q_EMIT frameSwapped();
@@ -229,6 +247,21 @@ QImage ScreenWindow::grabFramebuffer() {
     gl->glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
     // GL's rows run bottom-up.
     return image.mirrored(false, true).convertToFormat(QImage::Format_RGB32);
+}
+
+QImage ScreenWindow::currentPicture() {
+    std::lock_guard lock(frameMutex_);
+    return held_ ? pictureImage(*held_, mode_, naturalWidth_, naturalHeight_) : QImage();
+}
+
+void ScreenWindow::copyPicture() {
+    const QImage picture = currentPicture();
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (picture.isNull() || !clipboard) {
+        debugPrintf("copy picture: %s\n", picture.isNull() ? "no picture yet" : "no clipboard");
+        return;
+    }
+    clipboard->setImage(picture);
 }
 
 // Sizing ----------------------------------------------------------------------
@@ -260,12 +293,61 @@ void ScreenWindow::applySizing(const QRect& previous, const QRect& proposed) {
     const WindowRect rect{proposed.left(), proposed.top(), proposed.left() + proposed.width(),
                           proposed.top() + proposed.height()};
     const Sizing sized = sizeWindow(naturalWidth_, naturalHeight_, 0, 0, edge, rect);
-    settings.windowWidth[index_] = sized.clientWidth;
-    settings.windowHeight[index_] = sized.clientHeight;
-    showSizingTitle(sized.clientWidth, sized.clientHeight);
+    // Within the screen; in pixel-perfect mode at a whole multiple.
+    const QSize area = maxClientSize();
+    ClientSize size{sized.clientWidth, sized.clientHeight};
+    size = scalingMode() == ScalingMode::PixelPerfect
+               ? snapToMultiple(naturalWidth_, naturalHeight_, size, area.width(), area.height())
+               : capToArea(naturalWidth_, naturalHeight_, size, area.width(), area.height());
+    const WindowRect placed = anchorRect(edge, rect, 0, 0, size.width, size.height);
+    settings.windowWidth[index_] = size.width;
+    settings.windowHeight[index_] = size.height;
+    showSizingTitle(size.width, size.height);
 
-    sizingTarget_ = QRect(sized.rect.left, sized.rect.top, sized.clientWidth, sized.clientHeight);
-    if (sizingTarget_ != proposed) setGeometry(sizingTarget_);
+    sizingTarget_ = keptOnScreen(QRect(placed.left, placed.top, size.width, size.height));
+    if (sizingTarget_ != proposed) {
+        setGeometry(sizingTarget_);
+        applyWindowHints();
+    }
+}
+
+QSize ScreenWindow::maxClientSize() const {
+    QScreen* on = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!on) return {};
+    const QMargins frame = frameMargins();  // none before the window manager framed it
+    return on->availableGeometry().size().shrunkBy(frame);
+}
+
+void ScreenWindow::placeFrameAt(const QPoint& pos) {
+    setFramePosition(pos);
+    applyWindowHints();
+}
+
+QRect ScreenWindow::keptOnScreen(QRect client) const {
+    // A window grown past the screen's edge moves back in, frame and all.
+    QScreen* on = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!on) return client;
+    const QRect area = on->availableGeometry().marginsRemoved(frameMargins());
+    if (client.right() > area.right()) client.moveRight(area.right());
+    if (client.bottom() > area.bottom()) client.moveBottom(area.bottom());
+    if (client.left() < area.left()) client.moveLeft(area.left());
+    if (client.top() < area.top()) client.moveTop(area.top());
+    return client;
+}
+
+ScalingMode ScreenWindow::scalingMode() const { return scalingModeFromStored(settings.pointScaling); }
+
+void ScreenWindow::applyWindowHints() {
+    if (!handle()) return;
+    const bool full = wantFullScreen_ || isFullScreen();
+    const bool multiples = scalingMode() == ScalingMode::PixelPerfect && !full;
+    hintedMode_ = int(scalingMode());
+    const QSize step = multiples ? QSize(naturalWidth_, naturalHeight_) : QSize();
+    if (sizeIncrement() != step) setSizeIncrement(step);
+    if (full)
+        setAspectHint(this, 0, 0);
+    else
+        setAspectHint(this, naturalWidth_, naturalHeight_);
 }
 
 void ScreenWindow::finishSizing() {
@@ -275,8 +357,10 @@ void ScreenWindow::finishSizing() {
     const bool normal = !(windowStates() & (Qt::WindowFullScreen | Qt::WindowMaximized |
                                             Qt::WindowMinimized));
     if (normal && !wantFullScreen_ && !shutDown_ && sizingTarget_.isValid() &&
-        geometry().size() != sizingTarget_.size())
+        geometry().size() != sizingTarget_.size()) {
         setGeometry(sizingTarget_);
+        applyWindowHints();
+    }
 }
 
 void ScreenWindow::showSizingTitle(int width, int height) {
@@ -296,6 +380,7 @@ void ScreenWindow::toggleFullScreen() {
         return;
     }
     wantFullScreen_ = true;
+    applyWindowHints();  // no aspect or steps for the window manager to keep
     setFlag(Qt::WindowStaysOnTopHint, true);  // full screen is always on top
     showFullScreen();
     render(false);
@@ -305,11 +390,18 @@ void ScreenWindow::leaveFullScreen() {
     wantFullScreen_ = false;
     showNormal();
     setFlag(Qt::WindowStaysOnTopHint, settings.alwaysOnTop != 0);
+    applyWindowHints();
     render(false);
 }
 
 void ScreenWindow::applyTopmost() {
     setFlag(Qt::WindowStaysOnTopHint, settings.alwaysOnTop != 0 || isFullScreen());
+    applyWindowHints();
+}
+
+void ScreenWindow::fullScreenChanged() {
+    pointerHider_->setActive(isFullScreen());
+    Q_EMIT fullScreenStateChanged();
 }
 
 // Input ------------------------------------------------------------------------
@@ -338,7 +430,27 @@ void ScreenWindow::keyPressEvent(QKeyEvent* event) {
         postCommand(kCmdAlwaysOnTop);
         break;
     case Qt::Key_F4:
-        postCommand(settings.pointScaling == 0 ? kCmdPoint : kCmdBilinear);
+        switch (nextScalingMode(scalingMode())) {
+        case ScalingMode::Bilinear: postCommand(kCmdBilinear); break;
+        case ScalingMode::Point: postCommand(kCmdPoint); break;
+        case ScalingMode::PixelPerfect: postCommand(kCmdPixelPerfect); break;
+        }
+        break;
+    case Qt::Key_F1:
+        overlay_.toggle();
+        break;
+    case Qt::Key_F11:
+        toggleFullScreen();
+        break;
+    case Qt::Key_F12:
+        host_.postSnapshot();
+        break;
+    case Qt::Key_C:
+        if (!(event->modifiers() & Qt::ControlModifier)) {
+            QWindow::keyPressEvent(event);
+            return;
+        }
+        copyPicture();
         break;
     case Qt::Key_Return:
     case Qt::Key_Enter:
@@ -406,6 +518,15 @@ void ScreenWindow::command(int id) {
     case kCmdPoint:
         settings.pointScaling = 1;
         break;
+    case kCmdPixelPerfect:
+        settings.pointScaling = 2;
+        break;
+    case kCmdSnapshot:
+        host_.postSnapshot();
+        break;
+    case kCmdCopyPicture:
+        copyPicture();
+        break;
     case kCmdAlwaysOnTop:
         settings.alwaysOnTop = settings.alwaysOnTop ? 0 : 1;
         host_.postApplyTopmost();
@@ -425,45 +546,8 @@ void ScreenWindow::command(int id) {
     default:
         break;
     }
-}
-
-std::unique_ptr<QMenu> ScreenWindow::createContextMenu() {
-    auto menu = std::make_unique<QMenu>();
-    auto item = [](QMenu* into, const QString& text, int id, bool checked, bool enabled = true) {
-        QAction* action = into->addAction(text);
-        action->setData(id);
-        action->setCheckable(true);
-        action->setChecked(checked);
-        action->setEnabled(enabled);
-        return action;
-    };
-    const uint32_t type = settings.displayType;
-
-    QMenu* types = menu->addMenu(QStringLiteral("Display type"));
-    item(types, QStringLiteral("2D"), kCmdType2D, type == 1);
-    item(types, QStringLiteral("3D side by side"), kCmdTypeSideBySide, false, false);
-    item(types, QStringLiteral("3D SBS stretched"), kCmdTypeStretched, false, false);
-    item(types, QStringLiteral("NVidia 3D Vision"), kCmdTypeVision, false, false);
-    item(types, QStringLiteral("DS (upscaled)"), kCmdTypeUpscaled, type == 5);
-    item(types, QStringLiteral("DS (1:1)"), kCmdTypeOneToOne, type == 6);
-    // The recording's region was fixed by the display type it started with.
-    types->menuAction()->setEnabled(!recordingRunning());
-
-    item(menu.get(), QStringLiteral("Split Window\tF2"), kCmdSplit, settings.splitWindows != 0);
-    item(menu.get(), QStringLiteral("Always on top\tF3"), kCmdAlwaysOnTop, settings.alwaysOnTop != 0);
-    QMenu* scaling = menu->addMenu(QStringLiteral("Scaling\tF4"));
-    item(scaling, QStringLiteral("Bilinear"), kCmdBilinear, settings.pointScaling == 0);
-    item(scaling, QStringLiteral("Point"), kCmdPoint, settings.pointScaling != 0);
-    menu->addSeparator();
-    item(menu.get(), QStringLiteral("Full Screen\tAlt+Enter"), kCmdFullScreen, isFullScreen());
-    // Shows the state only; Page Up and Page Down change it.
-    item(menu.get(), QStringLiteral("Overscan\tPgUp/Dn"), kCmdOverscan, settings.overscanOn != 0,
-         false);
-    return menu;
-}
-
-void ScreenWindow::showContextMenu(const QPoint& globalPos) {
-    std::unique_ptr<QMenu> menu = createContextMenu();
-    QAction* chosen = menu->exec(globalPos);
-    if (chosen && chosen->data().isValid()) command(chosen->data().toInt());
+    if (id == kCmdBilinear || id == kCmdPoint || id == kCmdPixelPerfect) {
+        applyWindowHints();
+        render(false);
+    }
 }

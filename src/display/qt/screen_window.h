@@ -13,9 +13,12 @@
 
 #include "core/frame_buffer.h"
 #include "display/qt/screen_renderer.h"
+#include "display/qt/stats_overlay.h"
+#include "display/scaling_policy.h"
 
 class QMenu;
 class QOpenGLContext;
+class PointerHider;
 class ScreenHost;
 
 // What a window shows.
@@ -41,6 +44,9 @@ enum ScreenCommand : int {
     kCmdTypeStretched = 40042,
     kCmdTypeUpscaled = 40044,
     kCmdTypeOneToOne = 40038,
+    kCmdPixelPerfect = 40046,
+    kCmdSnapshot = 40050,
+    kCmdCopyPicture = 40051,
 };
 
 class ScreenWindow : public QWindow {
@@ -75,6 +81,22 @@ public:
     // Draws the held frame now and reads the result back (tests).
     QImage grabFramebuffer();
 
+    // The held frame's picture as an image: the display image as composed
+    // (joined), or this window's screen (split). Null without a picture.
+    QImage currentPicture();
+    // Ctrl+C: currentPicture() to the clipboard.
+    void copyPicture();
+
+    // The largest client size that fits the available area of the window's
+    // screen with the window's frame.
+    QSize maxClientSize() const;
+    ScalingMode scalingMode() const;
+    // Moves the window's frame's top-left corner to pos.
+    void placeFrameAt(const QPoint& pos);
+
+    StatsOverlay& overlay() { return overlay_; }
+    const PointerHider& pointerHider() const { return *pointerHider_; }
+
     QString baseTitle() const { return title_; }
     WindowMode mode() const { return mode_; }
     int index() const { return index_; }
@@ -87,6 +109,8 @@ public:
 
 Q_SIGNALS:
     void frameSwapped();
+    // Entered or left full screen (as the window system reports it).
+    void fullScreenStateChanged();
 
 protected:
     bool event(QEvent* event) override;
@@ -104,10 +128,16 @@ private:
     void render(bool forGrab);
     bool drawHeldFrame();
     void applySizing(const QRect& previous, const QRect& proposed);
+    QRect keptOnScreen(QRect client) const;
     void showContextMenu(const QPoint& globalPos);
     void postCommand(int id);
     void showSizingTitle(int width, int height);
     void finishSizing();
+    // The size hints the window manager gets: minimum size (Qt), aspect
+    // ratio and, in pixel-perfect mode, whole-multiple size steps; none of
+    // the last two in full screen. Again after each change Qt makes.
+    void applyWindowHints();
+    void fullScreenChanged();
 
     ScreenHost& host_;
     QString title_;
@@ -119,6 +149,9 @@ private:
     std::unique_ptr<QOpenGLContext> context_;
     ScreenRenderer renderer_;
     bool glBroken_ = false;  // re-creation failed: the window stays black
+    StatsOverlay overlay_;
+    PointerHider* pointerHider_ = nullptr;  // owned by the window as its child
+    int hintedMode_ = -1;                   // the scaling mode the hints were made for
 
     std::mutex frameMutex_;        // guards held_ and uploadPending_
     FrameBuffer* held_ = nullptr;  // one reference owned by the window

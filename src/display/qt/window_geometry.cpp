@@ -25,6 +25,18 @@ const uint32_t* pictureStart(const FrameBuffer& frame, WindowMode mode, int pict
     return frame.displayImage + offset;
 }
 
+QImage pictureImage(const FrameBuffer& frame, WindowMode mode, int width, int height) {
+    const uint32_t* first = pictureStart(frame, mode, width, height);
+    if (!first) return {};
+    QImage picture(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        const uint32_t* row = first + ptrdiff_t(y) * frame.layout.imageWidth;
+        auto* out = reinterpret_cast<uint32_t*>(picture.scanLine(y));
+        for (int x = 0; x < width; ++x) out[x] = row[x] | 0xFF000000u;
+    }
+    return picture;
+}
+
 SizingEdge inferSizingEdge(const QRect& before, const QRect& after) {
     const bool widthChanged = after.width() != before.width();
     const bool heightChanged = after.height() != before.height();

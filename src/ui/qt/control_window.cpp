@@ -222,3 +222,7 @@ void ControlWindow::forwardVolumeKey(const QKeyEvent& event) {
     QKeyEvent copy(event.type(), event.key(), event.modifiers(), event.text());
     QCoreApplication::sendEvent(volume_, &copy);
 }
+
+void ControlWindow::postSnapshot() {
+    QMetaObject::invokeMethod(this, [this] { requestSnapshot(); }, Qt::QueuedConnection);
+}

@@ -65,6 +65,8 @@ public:
     void postApplyTopmost() override;
     void postSetLayout(bool split, int displayType) override;
     void forwardVolumeKey(const QKeyEvent& event) override;
+    void postSnapshot() override;
+    QScreen* hostScreen() const override { return screen(); }
 
 Q_SIGNALS:
     void closed();

@@ -9,6 +9,7 @@
 #include "core/fatal.h"
 #include "core/sdl/sdl_audio_engine.h"
 #include "core/status_line.h"
+#include "display/qt/stats_overlay.h"
 #include "record/qt/video_codec_dialog.h"
 #include "record/recording.h"
 #include "ui/qt/board_chooser.h"
@@ -44,6 +45,13 @@ void showFatalError(const char* text) {
 
 int askForCodec() { return showVideoCodecDialog(statusWindow.load()); }
 
+// The overlay's display latency starts where the reader handed the frame over.
+std::atomic<const QtCoreHost*> readClockHost{nullptr};
+int64_t frameReadAt(const FrameBuffer* frame) {
+    const QtCoreHost* host = readClockHost.load();
+    return host ? host->postedAt(frame) : 0;
+}
+
 }  // namespace
 
 // Resources of a static library are registered by hand (outside any namespace).
@@ -54,12 +62,16 @@ KestrelApp::KestrelApp() {
     setFatalErrorHandler(showFatalError);
     setStatusLineHandler(showStatusLine);
     setCodecDialogHook(askForCodec);
+    readClockHost.store(&host_);
+    StatsOverlay::setFrameReadClock(frameReadAt);
 }
 
 KestrelApp::~KestrelApp() {
     shutdown();
     setCodecDialogHook(nullptr);
     setStatusLineHandler(nullptr);
+    StatsOverlay::setFrameReadClock(nullptr);
+    readClockHost.store(nullptr);
 }
 
 void KestrelApp::start(usb::Backend& backend, bool quitOnClose) {

@@ -1,0 +1,53 @@
+// The screen window's context menu: the state it shows and the command each
+// item carries (ScreenWindow::command carries them out).
+#include <QMenu>
+
+#include "display/qt/screen_window.h"
+#include "record/recording.h"
+#include "ui/settings.h"
+
+std::unique_ptr<QMenu> ScreenWindow::createContextMenu() {
+    auto menu = std::make_unique<QMenu>();
+    auto item = [](QMenu* into, const QString& text, int id, bool checked, bool enabled = true) {
+        QAction* action = into->addAction(text);
+        action->setData(id);
+        action->setCheckable(true);
+        action->setChecked(checked);
+        action->setEnabled(enabled);
+        return action;
+    };
+    const uint32_t type = settings.displayType;
+
+    QMenu* types = menu->addMenu(QStringLiteral("Display type"));
+    item(types, QStringLiteral("2D"), kCmdType2D, type == 1);
+    item(types, QStringLiteral("3D side by side"), kCmdTypeSideBySide, false, false);
+    item(types, QStringLiteral("3D SBS stretched"), kCmdTypeStretched, false, false);
+    item(types, QStringLiteral("NVidia 3D Vision"), kCmdTypeVision, false, false);
+    item(types, QStringLiteral("DS (upscaled)"), kCmdTypeUpscaled, type == 5);
+    item(types, QStringLiteral("DS (1:1)"), kCmdTypeOneToOne, type == 6);
+    // The recording's region was fixed by the display type it started with.
+    types->menuAction()->setEnabled(!recordingRunning());
+
+    item(menu.get(), QStringLiteral("Split Window\tF2"), kCmdSplit, settings.splitWindows != 0);
+    item(menu.get(), QStringLiteral("Always on top\tF3"), kCmdAlwaysOnTop, settings.alwaysOnTop != 0);
+    QMenu* scaling = menu->addMenu(QStringLiteral("Scaling\tF4"));
+    const ScalingMode scalingNow = scalingMode();
+    item(scaling, QStringLiteral("Bilinear"), kCmdBilinear, scalingNow == ScalingMode::Bilinear);
+    item(scaling, QStringLiteral("Point"), kCmdPoint, scalingNow == ScalingMode::Point);
+    item(scaling, QStringLiteral("Pixel perfect"), kCmdPixelPerfect, scalingNow == ScalingMode::PixelPerfect);
+    menu->addSeparator();
+    item(menu.get(), QStringLiteral("Full Screen\tAlt+Enter"), kCmdFullScreen, isFullScreen());
+    // Shows the state only; Page Up and Page Down change it.
+    item(menu.get(), QStringLiteral("Overscan\tPgUp/Dn"), kCmdOverscan, settings.overscanOn != 0,
+         false);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Snapshot\tF12"))->setData(int(kCmdSnapshot));
+    menu->addAction(QStringLiteral("Copy picture\tCtrl+C"))->setData(int(kCmdCopyPicture));
+    return menu;
+}
+
+void ScreenWindow::showContextMenu(const QPoint& globalPos) {
+    std::unique_ptr<QMenu> menu = createContextMenu();
+    QAction* chosen = menu->exec(globalPos);
+    if (chosen && chosen->data().isValid()) command(chosen->data().toInt());
+}
