@@ -8,6 +8,9 @@ PACKAGES := cmake make g++ pkg-config \
     libsdl2-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev \
     libusb-1.0-0-dev libgtest-dev libgmock-dev libbenchmark-dev \
     zlib1g-dev libpng-dev xvfb xauth ffmpeg fonts-dejavu-core
+# make package / package-check: CPack's dpkg-shlibdeps, lintian, the desktop entry,
+# AppStream and manual page checks, icons rendered from the SVG, window listing.
+PACKAGES += dpkg-dev lintian desktop-file-utils appstream librsvg2-bin man-db x11-utils
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps configure build demo run test bench clean fuzz
@@ -58,3 +61,12 @@ fuzz: deps
 
 clean:
 	rm -rf $(BUILD)
+
+# The Debian package (CPack), copied next to this Makefile, and its check.
+.PHONY: package package-check
+package: build
+	@cd $(BUILD) && { cpack -G DEB >cpack.log 2>&1 || { cat cpack.log; exit 1; }; }
+	@deb=$$(cat $(BUILD)/packaging/deb-file-name) && cp $(BUILD)/$$deb . && echo "Built ./$$deb"
+
+package-check: package
+	@packaging/check-package.sh ./$$(cat $(BUILD)/packaging/deb-file-name)
