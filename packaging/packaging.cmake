@@ -11,8 +11,8 @@ set(KESTREL_HOMEPAGE "https://kestrelcapture.org/" CACHE STRING "The project's w
 # resources/screenshots/kestrel-capture.png, to be published at this address.
 set(KESTREL_SCREENSHOT_URL "${KESTREL_HOMEPAGE}screenshots/kestrel-capture.png"
     CACHE STRING "Where resources/screenshots/kestrel-capture.png is published")
-set(KESTREL_SCREENSHOT_WIDTH 843)
-set(KESTREL_SCREENSHOT_HEIGHT 522)
+set(KESTREL_SCREENSHOT_WIDTH 874)
+set(KESTREL_SCREENSHOT_HEIGHT 521)
 
 set(PKG_DIR ${CMAKE_SOURCE_DIR}/packaging)
 set(PKG_OUT ${CMAKE_BINARY_DIR}/packaging)
