@@ -45,7 +45,8 @@ step "desktop entry"
 desktop-file-validate "$root/usr/share/applications/kestrel-capture.desktop" || fail "desktop-file-validate"
 
 step "AppStream metainfo"
-metainfo=$(ls "$root"/usr/share/metainfo/*.metainfo.xml)
+metainfo=$(ls "$root"/usr/share/metainfo/*.metainfo.xml 2>/dev/null || true)
+[ -n "$metainfo" ] || fail "no metainfo under /usr/share/metainfo"
 appstreamcli validate --no-net "$metainfo" || fail "appstreamcli validate"
 grep -q '<launchable type="desktop-id">kestrel-capture.desktop</launchable>' "$metainfo" ||
     fail "the metainfo does not launch kestrel-capture.desktop"
@@ -62,6 +63,7 @@ done
 step "icons"
 for size in 48 128 256; do
     png=$root/usr/share/icons/hicolor/${size}x$size/apps/kestrel-capture.png
+    [ -f "$png" ] || { fail "no ${size}x$size icon"; continue; }
     # The IHDR chunk: width and height as big-endian 32-bit numbers at byte 16.
     read -r w h < <(od -An -tu1 -j16 -N8 "$png" | awk '{ print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8 }')
     [ "$w $h" = "$size $size" ] || fail "$png is ${w}x$h, not ${size}x$size"
