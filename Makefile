@@ -11,6 +11,9 @@ PACKAGES := cmake make g++ pkg-config \
 PACKAGES += umockdev libumockdev-dev  # the emulated board below libusb (tests, demo-usb, bench)
 PACKAGES += libswresample-dev  # the board sound's clock correction and rate in recordings
 PACKAGES += openbox x11-utils xdotool dbus-daemon libxcb1-dev  # UI tests under a window manager, screensaver bus, X11 size hints
+# make package / package-check: CPack's dpkg-shlibdeps, lintian, the desktop entry,
+# AppStream and manual page checks, icons rendered from the SVG, window listing.
+PACKAGES += dpkg-dev lintian desktop-file-utils appstream librsvg2-bin man-db x11-utils
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps configure build demo run test bench clean fuzz
@@ -61,3 +64,12 @@ fuzz: deps
 
 clean:
 	rm -rf $(BUILD)
+
+# The Debian package (CPack), copied next to this Makefile, and its check.
+.PHONY: package package-check
+package: build
+	@cd $(BUILD) && { cpack -G DEB >cpack.log 2>&1 || { cat cpack.log; exit 1; }; }
+	@deb=$$(cat $(BUILD)/packaging/deb-file-name) && cp $(BUILD)/$$deb . && echo "Built ./$$deb"
+
+package-check: package
+	@packaging/check-package.sh ./$$(cat $(BUILD)/packaging/deb-file-name)
