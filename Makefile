@@ -53,7 +53,7 @@ bench: build
 # part of `make test`. Each keeps its corpus in $(BUILD)/fuzz/.
 FUZZ_SECONDS ?= 60
 FUZZ_CXX := clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -Isrc
-FUZZ_RUN  = -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -timeout=10
+FUZZ_RUN  = -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -timeout=10 -artifact_prefix=$(BUILD)/fuzz/
 fuzz: deps
 	@command -v clang++ >/dev/null || { $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq clang >/dev/null; }
 	@mkdir -p $(BUILD)/fuzz/corpus $(BUILD)/fuzz/settings_corpus

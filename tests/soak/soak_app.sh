@@ -56,7 +56,7 @@ trap cleanup EXIT
 # The control window is the wide one of the program's two top-level windows
 # at start (the joined screen window is taller than wide).
 ctl=""
-for _ in $(seq 1 100); do
+for _ in $(seq 1 300); do
     for w in $(xdotool search --name '^Kestrel Capture$' 2>/dev/null); do
         eval "$(xdotool getwindowgeometry --shell "$w")"
         [ "$WIDTH" -gt "$HEIGHT" ] && ctl=$w && cw=$WIDTH && ch=$HEIGHT
