@@ -74,24 +74,33 @@ soak-app: build
 	SOAK_SECONDS=$(SOAK_SECONDS) sh tests/soak/soak_app.sh $(BUILD)
 
 # The whole suite built with sanitizers, each in a build folder of its own.
-# Any report fails the run; suppressions (tests/sanitizers/) cover only
-# libraries outside the project.
-SANITIZER_ENV := ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:detect_leaks=1:detect_stack_use_after_return=1 \
+# Every report (from a test or a program it starts) is written to the build
+# folder's sanitizer-reports/ and fails the run, even when a retry of a test
+# that is slow under the sanitizer passes. Suppressions (tests/sanitizers/)
+# cover only libraries outside the project.
+sanitizer_env = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:verify_asan_link_order=0:log_path=$(CURDIR)/$(1)/sanitizer-reports/asan \
     LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp:print_suppressions=0 \
-    UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-    TSAN_OPTIONS=halt_on_error=1:exitcode=66:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/sanitizers/tsan.supp
+    UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:log_path=$(CURDIR)/$(1)/sanitizer-reports/ubsan \
+    TSAN_OPTIONS=halt_on_error=1:exitcode=66:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/sanitizers/tsan.supp:log_path=$(CURDIR)/$(1)/sanitizer-reports/tsan
+CTEST_SANITIZED := ctest --output-on-failure -j $(JOBS) --repeat until-pass:3
 test-asan: deps
 	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined \
 	  -DCMAKE_CXX_FLAGS=-fno-sanitize-recover=undefined >/dev/null
 	@cmake --build build-asan -j $(JOBS)
-	@$(SANITIZER_ENV) xvfb-run -a -s "-screen 0 1920x1080x24" sh -c 'cd build-asan && ctest --output-on-failure -j $(JOBS)'
+	@cc -shared -fPIC -O2 -o build-asan/keep_modules.so tests/sanitizers/keep_modules.c
+	@rm -rf build-asan/sanitizer-reports && mkdir build-asan/sanitizer-reports
+	@$(call sanitizer_env,build-asan) LD_PRELOAD=$(CURDIR)/build-asan/keep_modules.so \
+	  xvfb-run -a -s "-screen 0 1920x1080x24" sh -c 'cd build-asan && $(CTEST_SANITIZED)'; status=$$?; \
+	  sh tests/sanitizers/check_reports.sh build-asan/sanitizer-reports && exit $$status
 
 # ThreadSanitizer: the suites that do not load Qt's user interface.
 test-tsan: deps
 	@cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=thread >/dev/null
 	@cmake --build build-tsan -j $(JOBS) --target test_core test_settings test_display test_record \
 	  test_firmware test_audio test_media
-	@cd build-tsan && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) -LE gui
+	@rm -rf build-tsan/sanitizer-reports && mkdir build-tsan/sanitizer-reports
+	@cd build-tsan && $(call sanitizer_env,build-tsan) $(CTEST_SANITIZED) -LE gui; status=$$?; \
+	  cd .. && sh tests/sanitizers/check_reports.sh build-tsan/sanitizer-reports && exit $$status
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan
