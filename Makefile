@@ -17,6 +17,7 @@ PACKAGES += dpkg-dev lintian desktop-file-utils appstream librsvg2-bin man-db x1
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps configure build demo run test bench clean fuzz
+.PHONY: soak soak-app test-asan test-tsan
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
@@ -46,24 +47,69 @@ test: build
 	  xvfb-run -a -s "-screen 0 1920x1080x24" sh -c 'cd $(BUILD) && ctest --output-on-failure -j $(JOBS)'; \
 	fi
 
+# Every benchmark; the ones that draw need a display, started as for the tests.
 bench: build
-	@for b in $$(ls $(BUILD)/bench/ | grep '^bench_' ); do \
-	  [ -x $(BUILD)/bench/$$b ] && [ -f $(BUILD)/bench/$$b ] && { echo "== $$b"; $(BUILD)/bench/$$b || exit 1; }; \
-	done; true
+	@if [ -n "$$DISPLAY" ]; then \
+	  sh bench/run_all.sh $(BUILD); \
+	else \
+	  xvfb-run -a -s "-screen 0 1920x1080x24" sh bench/run_all.sh $(BUILD); \
+	fi
 
-# Fuzzes the firmware image decompression against zlib for FUZZ_SECONDS
-# (libFuzzer, with ASan and UBSan); not part of `make test`.
+# The fuzz targets (libFuzzer, with ASan and UBSan), FUZZ_SECONDS each; not
+# part of `make test`. Each keeps its corpus in $(BUILD)/fuzz/.
 FUZZ_SECONDS ?= 60
+FUZZ_CXX := clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -Isrc
+FUZZ_RUN  = -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -timeout=10 -artifact_prefix=$(BUILD)/fuzz/
 fuzz: deps
 	@command -v clang++ >/dev/null || { $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq clang >/dev/null; }
-	@mkdir -p $(BUILD)/fuzz/corpus
-	clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-	  -Isrc tests/fuzz/fuzz_inflate.cpp src/firmware/inflate.cpp -lz -o $(BUILD)/fuzz/fuzz_inflate
-	$(BUILD)/fuzz/fuzz_inflate -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -print_final_stats=1 \
-	  $(BUILD)/fuzz/corpus tests/fuzz/seeds
+	@mkdir -p $(BUILD)/fuzz/corpus $(BUILD)/fuzz/settings_corpus
+	$(FUZZ_CXX) tests/fuzz/fuzz_inflate.cpp src/firmware/inflate.cpp -lz -o $(BUILD)/fuzz/fuzz_inflate
+	$(FUZZ_CXX) tests/fuzz/fuzz_settings.cpp src/ui/settings.cpp src/ui/settings_paths.cpp \
+	  src/ui/utf16_field.cpp src/ui/output_folder.cpp src/core/debug_log.cpp -o $(BUILD)/fuzz/fuzz_settings
+	$(BUILD)/fuzz/fuzz_inflate $(FUZZ_RUN) -max_len=65536 $(BUILD)/fuzz/corpus tests/fuzz/seeds
+	$(BUILD)/fuzz/fuzz_settings $(FUZZ_RUN) -max_len=8192 $(BUILD)/fuzz/settings_corpus tests/fuzz/settings_seeds
+
+# The fault soak on the simulated board, SOAK_SECONDS long; not part of `make test`.
+SOAK_SECONDS ?= 1800
+soak: build
+	$(BUILD)/tests/kestrel_soak $(SOAK_SECONDS)
+
+# The demo under a virtual display for SOAK_SECONDS, driven as a user would,
+# then its snapshots, recordings, exit and settings checked.
+soak-app: build
+	SOAK_SECONDS=$(SOAK_SECONDS) sh tests/soak/soak_app.sh $(BUILD)
+
+# The whole suite built with sanitizers, each in a build folder of its own.
+# Every report (from a test or a program it starts) is written to the build
+# folder's sanitizer-reports/ and fails the run, even when a retry of a test
+# that is slow under the sanitizer passes. Suppressions (tests/sanitizers/)
+# cover only libraries outside the project.
+sanitizer_env = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:verify_asan_link_order=0:log_path=$(CURDIR)/$(1)/sanitizer-reports/asan \
+    LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp:print_suppressions=0 \
+    UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:log_path=$(CURDIR)/$(1)/sanitizer-reports/ubsan \
+    TSAN_OPTIONS=halt_on_error=1:exitcode=66:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/sanitizers/tsan.supp:log_path=$(CURDIR)/$(1)/sanitizer-reports/tsan
+CTEST_SANITIZED := ctest --output-on-failure -j $(JOBS) --repeat until-pass:3
+test-asan: deps
+	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined \
+	  -DCMAKE_CXX_FLAGS=-fno-sanitize-recover=undefined >/dev/null
+	@cmake --build build-asan -j $(JOBS)
+	@cc -shared -fPIC -O2 -o build-asan/keep_modules.so tests/sanitizers/keep_modules.c
+	@rm -rf build-asan/sanitizer-reports && mkdir build-asan/sanitizer-reports
+	@$(call sanitizer_env,build-asan) LD_PRELOAD=$(CURDIR)/build-asan/keep_modules.so \
+	  xvfb-run -a -s "-screen 0 1920x1080x24" sh -c 'cd build-asan && $(CTEST_SANITIZED)'; status=$$?; \
+	  sh tests/sanitizers/check_reports.sh build-asan/sanitizer-reports && exit $$status
+
+# ThreadSanitizer: the suites that do not load Qt's user interface.
+test-tsan: deps
+	@cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=thread >/dev/null
+	@cmake --build build-tsan -j $(JOBS) --target test_core test_settings test_display test_record \
+	  test_firmware test_audio test_media
+	@rm -rf build-tsan/sanitizer-reports && mkdir build-tsan/sanitizer-reports
+	@cd build-tsan && $(call sanitizer_env,build-tsan) $(CTEST_SANITIZED) -LE gui -E '_NOT_BUILT$$'; status=$$?; \
+	  cd .. && sh tests/sanitizers/check_reports.sh build-tsan/sanitizer-reports && exit $$status
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-asan build-tsan
 
 # The Debian package (CPack), copied next to this Makefile, and its check.
 .PHONY: package package-check

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/debug_log.h"
+#include "core/heap_release.h"
 #include "display/decode.h"
 #include "record/capture_filter.h"
 #include "record/recording.h"
@@ -202,8 +203,10 @@ void stopRecordingGraph() {
         // Completing the file can fail too (a full disk).
         if (recorder.failure.empty() && recorder.graph->failed(&why)) recorder.failure = why;
     }
+    const bool hadGraph = recorder.graph != nullptr;
     recorder.app.reset();
     recorder.graph.reset();
+    if (hadGraph) releaseFreedHeap();
 }
 
 // ---- Status -------------------------------------------------------------------

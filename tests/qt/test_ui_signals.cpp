@@ -28,7 +28,18 @@ private Q_SLOTS:
         process.setProcessEnvironment(env);
         process.start(demo, {});
         QVERIFY(process.waitForStarted());
-        QTest::qWait(1500);  // up and streaming
+        // Up and streaming: the capture core's reader thread runs. Polled, not
+        // a fixed wait: a sanitizer build on a busy machine starts slowly.
+        const QString tasks = QStringLiteral("/proc/%1/task").arg(process.processId());
+        const auto streaming = [&] {
+            for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+                QFile comm(tasks + "/" + task + "/comm");
+                if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "reader") return true;
+            }
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(streaming(), 60000);
+        QTest::qWait(300);
         QCOMPARE(process.state(), QProcess::Running);
 
         ::kill(pid_t(process.processId()), signalNumber);
