@@ -171,7 +171,7 @@ void drawMovingParts(uint8_t* video, uint64_t frame) {
     for (int x = kBoxLeft; x < kBoxRight; ++x)
         for (int y = kBoxTop; y < kBoxBottom; ++y)
             putPixel(video, SimBoard::kTopWidth + x, y, SimBoard::expectedPixel(frame, true, x, y));
-    if (isMarkerFrame(frame))
+    if (SimBoard::isMarkerFrame(frame))
         for (int x = SimBoard::kTopWidth - kMarkerSize; x < SimBoard::kTopWidth; ++x)
             for (int y = 0; y < kMarkerSize; ++y) putPixel(video, x, y, kWhite);
 }

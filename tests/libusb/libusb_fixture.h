@@ -10,6 +10,7 @@
 
 #include "core/device.h"
 #include "support/debug_capture.h"
+#include "support/private_folders.h"
 #include "usb/sim_board.h"
 #include "usbemu/usbdevfs_board.h"
 
@@ -23,6 +24,7 @@ protected:
     static bool waitFor(const std::function<bool()>& condition, int ms = 5000);
 
     std::string folder;  // temporary XDG_CONFIG_HOME
+    PrivateFolders folders;  // the update's kept board data and images, per test
     usb::BoardModel model;
     std::unique_ptr<usbemu::UsbdevfsBoard> board;
     std::unique_ptr<usb::Backend> backend;

@@ -92,7 +92,6 @@ TEST_F(LibusbBoardTest, AFullFirmwareUpdateThenTheBoardComesBackUpToDate) {
     const std::vector<uint8_t> stream = synthetic::compress(image);
     FirmwareResource table[1] = {{104, stream.data(), stream.size()}};
     setFirmwareResources(table, 1);
-    forgetKeptBoardData();
     model.setConfig(4, 5, 0);
     model.flash().loadFactoryContent(4);
     start();
@@ -115,7 +114,6 @@ TEST_F(LibusbBoardTest, RemovedDuringTheUpdateOrTheConfigReadFailsCleanly) {
     const std::vector<uint8_t> stream = synthetic::compress(synthetic::image(4));
     FirmwareResource table[1] = {{104, stream.data(), stream.size()}};
     setFirmwareResources(table, 1);
-    forgetKeptBoardData();
     model.setConfig(4, 5, 0);
     model.flash().loadFactoryContent(4);
     start();

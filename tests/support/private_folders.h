@@ -3,6 +3,8 @@
 // test, so the user's own kept board data and firmware images are never
 // read or written; the environment is restored and the folders removed after.
 #include <stdlib.h>
+
+#include <cstdlib>
 #include <unistd.h>
 
 #include <filesystem>
@@ -13,8 +15,15 @@ class PrivateFolders {
 public:
     PrivateFolders() {
         // In memory where the system offers it: the update syncs its records.
-        std::string pattern = access("/dev/shm", W_OK) == 0 ? "/dev/shm/kc-folders-XXXXXX" : "/tmp/kc-folders-XXXXXX";
-        root = mkdtemp(pattern.data());
+        // (Under the USB emulation /dev may be the testbed's: then /tmp.)
+        std::string pattern = "/dev/shm/kc-folders-XXXXXX";
+        const char* made = access("/dev/shm", W_OK) == 0 ? mkdtemp(pattern.data()) : nullptr;
+        if (!made) {
+            pattern = "/tmp/kc-folders-XXXXXX";
+            made = mkdtemp(pattern.data());
+        }
+        if (!made) std::abort();  // never fall back on a shared folder: it is removed after
+        root = made;
         state = root + "/state";
         data = root + "/data";
         keep("XDG_STATE_HOME", savedState_, state);
