@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <optional>
-#include <string>
 #include <memory>
 #include <new>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "core/debug_log.h"
