@@ -39,6 +39,17 @@ demo: build
 run: build
 	$(BUILD)/src/kestrel-capture
 
+# The real program, kestrel-capture, on the emulated board: libusb reaches it
+# through the kernel's USB device interface as umockdev presents it. Pass
+# DEMO_USB_FLAGS=--old-firmware to start with the firmware update, or
+# "--unplug-after 10 --replug-after 15" to watch the board leave and return.
+.PHONY: demo-usb
+DEMO_USB_FLAGS ?=
+demo-usb: build
+	@mkdir -p "$(BUILD)/demo-usb/Wren Capture"
+	@echo "1209:4b43  # the emulated capture board" > "$(BUILD)/demo-usb/Wren Capture/usb-ids"
+	XDG_CONFIG_HOME="$(abspath $(BUILD))/demo-usb" $(BUILD)/tests/kestrel-usb-launcher $(DEMO_USB_FLAGS) -- $(BUILD)/src/kestrel-capture
+
 # The UI tests need a display: start a virtual one when there is none.
 test: build
 	@if [ -n "$$DISPLAY" ]; then \

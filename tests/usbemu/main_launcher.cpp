@@ -27,8 +27,13 @@
 namespace {
 
 std::atomic<int> plugRequest{0};  // 1 = unplug, 2 = replug
+volatile sig_atomic_t childPid = 0;
 
 void onSignal(int signal) { plugRequest = signal == SIGUSR1 ? 1 : 2; }
+// Ending the launcher ends the program it runs.
+void onStop(int signal) {
+    if (childPid > 0) kill(childPid, signal);
+}
 
 int usage() {
     std::fprintf(stderr,
@@ -40,6 +45,9 @@ int usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The testbed's uevents are sent from the board's side too, which must
+    // see the testbed's /sys: the launcher itself runs under the preload.
+    usbemu::runUnderUmockdev(argv);
     bool oldFirmware = false;
     double unplugAfter = -1, replugAfter = -1;
     int i = 1;
@@ -70,20 +78,29 @@ int main(int argc, char** argv) {
     action.sa_handler = onSignal;  // no SA_RESTART: waitpid returns to look at the request
     sigaction(SIGUSR1, &action, nullptr);
     sigaction(SIGUSR2, &action, nullptr);
+    struct sigaction stop {};
+    stop.sa_handler = onStop;
+    sigaction(SIGINT, &stop, nullptr);
+    sigaction(SIGTERM, &stop, nullptr);
 
     const pid_t child = fork();
     if (child < 0) return std::perror("fork"), 1;
     if (child == 0) {
         std::string preload = "libumockdev-preload.so.0";
-        if (const char* old = std::getenv("LD_PRELOAD"); old && *old) preload += std::string(":") + old;
+        if (const char* old = std::getenv("LD_PRELOAD"); old && *old && !std::strstr(old, "libumockdev-preload"))
+            preload += std::string(":") + old;
         setenv("LD_PRELOAD", preload.c_str(), 1);
         setenv("UMOCKDEV_DIR", board.rootDir().c_str(), 1);
+        unsetenv("KESTREL_USBEMU_AGAIN");
         signal(SIGUSR1, SIG_DFL);
         signal(SIGUSR2, SIG_DFL);
+        signal(SIGINT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
         execvp(argv[i], argv + i);
         std::perror(argv[i]);
         _exit(127);
     }
+    childPid = child;
     std::fprintf(stderr, "kestrel-usb-launcher: emulated board 1209:4b43 at %s, program pid %d\n",
                  board.rootDir().c_str(), child);
 

@@ -1,5 +1,6 @@
 #include "usbemu/usbdevfs_board.h"
 
+#include <dlfcn.h>
 #include <errno.h>
 #include <sys/ioctl.h>
 #include <linux/usbdevice_fs.h>
@@ -549,13 +550,26 @@ uint64_t UsbdevfsBoard::urbsCompleted() const {
     return state_->urbsDone;
 }
 
+namespace {
+constexpr const char* kPreload = "libumockdev-preload.so.0";
+constexpr const char* kAgain = "KESTREL_USBEMU_AGAIN";
+}  // namespace
+
 bool emulationAvailable(std::string* why) {
-    const char* preload = std::getenv("LD_PRELOAD");
-    if (preload && std::strstr(preload, "libumockdev-preload")) return true;
+    if (dlopen(kPreload, RTLD_NOW | RTLD_NOLOAD) != nullptr) return true;
     if (why)
         *why = "umockdev's preload library is not loaded in this process (run it under umockdev-wrapper); "
                "the libusb path cannot be emulated here";
     return false;
+}
+
+void runUnderUmockdev(char** argv) {
+    if (emulationAvailable(nullptr) || std::getenv(kAgain)) return;
+    std::string preload = kPreload;
+    if (const char* old = std::getenv("LD_PRELOAD"); old && *old) preload += std::string(":") + old;
+    setenv("LD_PRELOAD", preload.c_str(), 1);
+    setenv(kAgain, "1", 1);
+    execv("/proc/self/exe", argv);  // on failure, carry on without the emulation
 }
 
 }  // namespace usbemu

@@ -63,5 +63,8 @@ private:
 // True when this process's libusb calls reach a testbed (umockdev's preload
 // library is loaded); the reason otherwise.
 bool emulationAvailable(std::string* why);
+// Runs the program again with umockdev's preload library when it is not
+// loaded yet (once; returns when that cannot be done). Call first in main().
+void runUnderUmockdev(char** argv);
 
 }  // namespace usbemu
