@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -226,9 +227,23 @@ private Q_SLOTS:
         QCOMPARE(rowTexts(list, 1).first(), QStringLiteral("Wren Kestrel capture board"));
         QCOMPARE(list->currentItem(), list->topLevelItem(0));
 
+        // A device without the capture interface is taken only when confirmed.
+        auto* open = dialog->findChild<QPushButton*>("open");
+        QString asked;
+        QTimer::singleShot(0, [&asked] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            asked = box->text();
+            box->button(QMessageBox::No)->click();
+        });
+        list->setCurrentItem(list->topLevelItem(2));
+        open->click();
+        QVERIFY2(asked.startsWith("3f01:0002 (Acme Optical mouse) does not present"), qPrintable(asked));
+        QCOMPARE(readUsbIds(), QByteArray("# mine\n3f0f:0001"));
+        list->setCurrentItem(list->topLevelItem(0));
+
         // Opened at once through the arrival path. Nothing answers the
         // device's requests here, so opening fails past the permission check.
-        auto* open = dialog->findChild<QPushButton*>("open");
         debug.clear();
         open->click();
         QVERIFY2(QString::fromStdString(debug.text()).contains("opening usb:1-5:2a03:0b01"),

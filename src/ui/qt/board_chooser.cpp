@@ -1,6 +1,7 @@
 #include "ui/qt/board_chooser.h"
 
 #include <QFile>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -60,10 +61,16 @@ bool addToUsbIds(usb::UsbId id) {
     }
     const std::string updated = usb::withUsbId(text, id);
     if (updated == text) return true;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    // Written aside and renamed over, so a failed write never loses the list.
+    const std::string fresh = path + ".new";
+    std::ofstream out(fresh, std::ios::binary | std::ios::trunc);
     out << updated;
     out.close();
-    return bool(out);
+    if (!out || std::rename(fresh.c_str(), path.c_str()) != 0) {
+        std::remove(fresh.c_str());
+        return false;
+    }
+    return true;
 }
 
 QString udevRuleTemplate() {

@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -139,6 +140,12 @@ void BoardChooserDialog::openSelected() {
     const int row = list_->indexOfTopLevelItem(list_->currentItem());
     if (row < 0 || size_t(row) >= devices_.size()) return;
     const usb::UsbDeviceInfo device = devices_[size_t(row)];
+    if (!device.captureInterface &&
+        QMessageBox::question(this, windowTitle(),
+                              QStringLiteral("%1 (%2) does not present the capture board's interface. Use it as "
+                                             "the capture board anyway?")
+                                  .arg(idsText(device.id), nameOf(device))) != QMessageBox::Yes)
+        return;
     message_->hide();
     permission_->hide();
     commands_->clear();
