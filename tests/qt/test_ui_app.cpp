@@ -244,36 +244,6 @@ private Q_SLOTS:
         QVERIFY(waitForPaints(3));
     }
 
-    void fullScreenByDoubleClickAndBackWithEscape() {
-        ScreenWindow* window = t->display1();
-        QTest::mouseDClick(window, Qt::LeftButton, Qt::NoModifier, QPoint(50, 50));
-        QTRY_VERIFY(window->isFullScreen());
-        QVERIFY(window->flags() & Qt::WindowStaysOnTopHint);
-        std::unique_ptr<QMenu> menu = window->createContextMenu();
-        QVERIFY(findAction(menu.get(), "Full Screen\tAlt+Enter")->isChecked());
-        QTest::qWait(100);
-        // The full-screen size is not the user's window size.
-        QCOMPARE(settings.windowWidth[0], 400);
-        QCOMPARE(settings.windowHeight[0], 480);
-
-        QTest::keyClick(window, Qt::Key_Escape);
-        QTRY_VERIFY(!window->isFullScreen());
-        QVERIFY(!(window->flags() & Qt::WindowStaysOnTopHint));
-        QTRY_COMPARE(window->size(), QSize(400, 480));
-    }
-
-    void f3PutsBothWindowsOnTop() {
-        QTest::keyClick(t->display1(), Qt::Key_F2);
-        QTRY_VERIFY(t->display2());
-        QTest::keyClick(t->display2(), Qt::Key_F3);
-        QTRY_COMPARE(int(settings.alwaysOnTop), 1);
-        QTRY_VERIFY(t->display1()->flags() & Qt::WindowStaysOnTopHint);
-        QVERIFY(t->display2()->flags() & Qt::WindowStaysOnTopHint);
-        QTest::keyClick(t->display1(), Qt::Key_F3);
-        QTRY_VERIFY(!(t->display2()->flags() & Qt::WindowStaysOnTopHint));
-        QVERIFY(!(t->display1()->flags() & Qt::WindowStaysOnTopHint));
-    }
-
     void boardArrivalReopensTheBoard() {
         QVERIFY(waitForPaints(3));
         t->board().unplug();
