@@ -76,8 +76,18 @@ private Q_SLOTS:
 
             inhibitor.setInhibited(true);
             QTRY_COMPARE(fake.active.size(), size_t(1));
+            QTRY_VERIFY(inhibitor.holding());
         }
         // Going away releases what it held.
+        QTRY_VERIFY(fake.active.empty());
+        fake.lastApplication.clear();
+        {
+            // ... and what is granted only after it went.
+            ScreenSaverInhibitor inhibitor(connect("client"));
+            inhibitor.setInhibited(true);
+        }
+        QTRY_COMPARE(fake.lastApplication, QString("Kestrel Capture"));
+        QTest::qWait(200);
         QTRY_VERIFY(fake.active.empty());
         QCOMPARE(fake.unknownReleases, 0);
         service.unregisterService("org.freedesktop.ScreenSaver");

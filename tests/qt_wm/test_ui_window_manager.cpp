@@ -2,6 +2,7 @@
 // with_window_manager.sh on a 1600 x 1200 display of its own): what the X
 // server shows - window geometry, _NET_WM_STATE, WM_NORMAL_HINTS - rather
 // than what Qt believes.
+#include <QMenu>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
@@ -98,6 +99,29 @@ private Q_SLOTS:
         QCOMPARE(settings.windowWidth[0], 400);
     }
 
+    void doubleClickAndAltEnterEnterFullScreenEscapeLeaves() {
+        ScreenWindow* window = t->display1();
+        QTest::mouseDClick(window, Qt::LeftButton, Qt::NoModifier, QPoint(50, 50));
+        QTRY_VERIFY(netWmState(window).contains("_NET_WM_STATE_FULLSCREEN"));
+        QTRY_COMPARE(serverGeometry(window), QRect(0, 0, 1600, 1200));
+        std::unique_ptr<QMenu> menu = window->createContextMenu();
+        bool checked = false;
+        for (QAction* action : menu->actions())
+            if (action->text() == "Full Screen\tAlt+Enter") checked = action->isChecked();
+        QVERIFY(checked);
+        QCOMPARE(settings.windowWidth[0], 400);  // the full-screen size is not the user's size
+        QCOMPARE(settings.windowHeight[0], 480);
+
+        QTest::keyClick(window, Qt::Key_Escape);
+        QTRY_VERIFY(!netWmState(window).contains("_NET_WM_STATE_FULLSCREEN"));
+        QTRY_COMPARE(serverGeometry(window).size(), QSize(400, 480));
+
+        QTest::keyClick(window, Qt::Key_Return, Qt::AltModifier);
+        QTRY_VERIFY(netWmState(window).contains("_NET_WM_STATE_FULLSCREEN"));
+        QTest::keyClick(window, Qt::Key_Escape);
+        QTRY_VERIFY(!netWmState(window).contains("_NET_WM_STATE_FULLSCREEN"));
+    }
+
     void pixelPerfectFullScreenDrawsTheLargestWholeMultiple() {
         ScreenWindow* window = t->display1();
         settings.pointScaling = 2;
@@ -145,12 +169,6 @@ private Q_SLOTS:
 
     void aspectHoldsWhileTheUserDrags() {
         ScreenWindow* window = t->display1();
-        // The window manager has the aspect and the minimum size as hints.
-        const QString hints = normalHints(window);
-        QVERIFY2(hints.contains("minimum aspect ratio: 400/480") && hints.contains("maximum aspect ratio: 400/480"),
-                 qPrintable(hints));
-        QVERIFY2(hints.contains("minimum size: 400 by 480"), qPrintable(hints));
-
         // Alt + right button drag is openbox's resize; check before letting go.
         const QRect start = serverGeometry(window);
         const QPoint grab = start.topLeft() + QPoint(start.width() - 20, start.height() - 20);
@@ -165,6 +183,12 @@ private Q_SLOTS:
         xdotool({"mouseup", "3", "keyup", "alt"});
         QVERIFY2(keepsAspect(during), qPrintable(QString("%1 x %2").arg(during.width()).arg(during.height())));
         QTRY_VERIFY(keepsAspect(serverGeometry(window).size()));
+
+        // The window manager has the aspect and the minimum size as hints.
+        const QString hints = normalHints(window);
+        QVERIFY2(hints.contains("minimum aspect ratio: 400/480") && hints.contains("maximum aspect ratio: 400/480"),
+                 qPrintable(hints));
+        QVERIFY2(hints.contains("minimum size: 400 by 480"), qPrintable(hints));
     }
 
     void pixelPerfectSizingStepsInWholeMultiples() {

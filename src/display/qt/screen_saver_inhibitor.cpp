@@ -17,7 +17,23 @@ const QString kInterface = QStringLiteral("org.freedesktop.ScreenSaver");
 ScreenSaverInhibitor::ScreenSaverInhibitor(QDBusConnection bus, QObject* parent)
     : QObject(parent), bus_(std::move(bus)) {}
 
-ScreenSaverInhibitor::~ScreenSaverInhibitor() { release(); }
+ScreenSaverInhibitor::~ScreenSaverInhibitor() {
+    release();
+    if (!pendingCall_) return;
+    // The answer is still on its way: release its cookie when it comes, without us.
+    QDBusPendingCallWatcher* call = pendingCall_;
+    call->disconnect(this);
+    call->setParent(nullptr);
+    QObject::connect(call, &QDBusPendingCallWatcher::finished, [bus = bus_](QDBusPendingCallWatcher* w) mutable {
+        w->deleteLater();
+        const QDBusPendingReply<uint> reply = *w;
+        if (reply.isError()) return;
+        QDBusMessage release =
+            QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("UnInhibit"));
+        release << reply.value();
+        bus.asyncCall(release);
+    });
+}
 
 void ScreenSaverInhibitor::setInhibited(bool inhibited) {
     if (inhibited == wanted_) return;
@@ -39,9 +55,11 @@ void ScreenSaverInhibitor::requestInhibit() {
     call << QStringLiteral("Kestrel Capture") << QStringLiteral("Showing the console full screen or recording");
     pending_ = true;
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+    pendingCall_ = watcher;
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
         w->deleteLater();
         pending_ = false;
+        pendingCall_ = nullptr;
         const QDBusPendingReply<uint> reply = *w;
         if (reply.isError()) {
             if (!reportedMissing_)

@@ -7,12 +7,14 @@
 #include <QObject>
 #include <QString>
 
+class QDBusPendingCallWatcher;
+
 class ScreenSaverInhibitor : public QObject {
     Q_OBJECT
 public:
     explicit ScreenSaverInhibitor(QDBusConnection bus = QDBusConnection::sessionBus(),
                                   QObject* parent = nullptr);
-    // Releases a held inhibition.
+    // Releases a held inhibition, and one still being granted when it comes.
     ~ScreenSaverInhibitor() override;
 
     // Wanted or not; repeated calls with the same value do nothing.
@@ -28,6 +30,7 @@ private:
     QDBusConnection bus_;
     bool wanted_ = false;
     bool pending_ = false;  // an Inhibit call has not answered yet
+    QDBusPendingCallWatcher* pendingCall_ = nullptr;
     bool held_ = false;     // the service granted cookie_
     uint cookie_ = 0;
     bool reportedMissing_ = false;

@@ -341,9 +341,18 @@ void ScreenWindow::applyWindowHints() {
     if (!handle()) return;
     const bool full = wantFullScreen_ || isFullScreen();
     const bool multiples = scalingMode() == ScalingMode::PixelPerfect && !full;
+    const bool modeChanged = hintedMode_ != int(scalingMode());
     hintedMode_ = int(scalingMode());
     const QSize step = multiples ? QSize(naturalWidth_, naturalHeight_) : QSize();
     if (sizeIncrement() != step) setSizeIncrement(step);
+    if (multiples && modeChanged) {
+        // Into pixel perfect: the window steps down to a whole multiple, as
+        // the window manager's increments would take it.
+        const QSize area = maxClientSize();
+        const ClientSize snapped = snapToMultiple(naturalWidth_, naturalHeight_, {width(), height()},
+                                                  area.width(), area.height());
+        if (QSize(snapped.width, snapped.height) != size()) resize(snapped.width, snapped.height);
+    }
     if (full)
         setAspectHint(this, 0, 0);
     else
