@@ -73,7 +73,14 @@ click() {
 }
 record_button() { click 235 220; }
 snapshot_button() { click 630 220; }
-split_toggle() { xdotool windowactivate --sync "$ctl" key alt+s; }
+# Split and join again: outside these few seconds the layout is always the
+# joined one, so that memory samples compare like with like (two windows
+# hold more than one).
+split_toggle() {
+    xdotool windowactivate --sync "$ctl" key alt+s
+    sleep 3
+    xdotool windowactivate --sync "$ctl" key alt+s
+}
 
 rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status" 2>/dev/null; }
 
