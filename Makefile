@@ -8,6 +8,7 @@ PACKAGES := cmake make g++ pkg-config \
     libsdl2-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev \
     libusb-1.0-0-dev libgtest-dev libgmock-dev libbenchmark-dev \
     zlib1g-dev libpng-dev xvfb xauth ffmpeg fonts-dejavu-core
+PACKAGES += clang pngcheck xdotool openbox  # fuzz targets; soak-app's driver, window manager and checks
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps configure build demo run test bench clean fuzz
