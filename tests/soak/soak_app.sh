@@ -9,7 +9,9 @@
 # anonymous part) may grow by less than 2 MiB from the end of the second
 # recording to the end.
 #   soak_app.sh BUILD_DIR
-# SOAK_APP_KEEP=1 keeps the work folder (snapshots, recordings, the log).
+# SOAK_APP_KEEP=1 keeps the work folder (snapshots, recordings, the log);
+# SOAK_APP_WRAPPER="heaptrack -o FILE" runs the demo under a tool (the memory
+# figures and the exit check then see the tool's process).
 set -u
 
 build=${1:-build}
