@@ -14,6 +14,7 @@ PACKAGES += openbox x11-utils xdotool dbus-daemon libxcb1-dev  # UI tests under 
 # make package / package-check: CPack's dpkg-shlibdeps, lintian, the desktop entry,
 # AppStream and manual page checks, icons rendered from the SVG, window listing.
 PACKAGES += dpkg-dev lintian desktop-file-utils appstream librsvg2-bin man-db x11-utils
+PACKAGES += clang pngcheck xdotool openbox  # fuzz targets; soak-app's driver, window manager and checks
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps configure build demo run test bench clean fuzz

@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include "core/heap_release.h"
 #include "core/status_line.h"
 #include "record/png_writer.h"
 #include "ui/settings.h"
@@ -54,6 +55,8 @@ int snapshotThread(SnapshotJob* job) {
     else
         setStatusLine(kSaveFailed);
     std::free(job);
+    // The pixel copy and the encoder's buffers are gone; their pages too.
+    releaseFreedHeap();
     return 0;
 }
 

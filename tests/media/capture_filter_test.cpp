@@ -215,7 +215,11 @@ TEST_F(CaptureFilterTest, StarvedWaitPrintsAndStopFlagEndsIt) {
     DSFilter::setFrameWaitForTesting(20);
     DebugCapture debug;
     connectAndRun();
-    std::this_thread::sleep_for(std::chrono::milliseconds(70));
+    // Polled: on a busy machine the streaming thread may start late.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (debug.text().find("CCapturePin::getNextFrame starved\n") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_NE(debug.text().find("CCapturePin::getNextFrame starved\n"), std::string::npos);
     filter->stop();
     EXPECT_TRUE(sink.waitFor(0, true));

@@ -10,11 +10,13 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSlider>
+#include <QTimer>
 
 #include <chrono>
 
 #include "core/audio_path.h"
 #include "core/device.h"
+#include "core/heap_release.h"
 #include "display/decode.h"
 #include "record/qt/video_codec_dialog.h"
 #include "record/recording.h"
@@ -110,6 +112,8 @@ void ControlWindow::createControls() {
     connect(outputFolder_, &QPushButton::clicked, this, [this] { chooseOutputFolder(); });
     connect(split_, &QPushButton::clicked, this, [this] {
         screens_.setLayout(int(settings.displayType), settings.splitWindows == 0);
+        // Closed windows go with deleteLater; once gone, their buffers' pages go back.
+        QTimer::singleShot(1000, this, [] { releaseFreedHeap(); });
     });
     connect(videoSettings_, &QPushButton::clicked, this, [this] { showVideoCodecDialog(this); });
     connect(audioSettings_, &QPushButton::clicked, this, [this] { showAudioSettingsDialog(this); });
