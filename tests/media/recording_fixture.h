@@ -191,8 +191,8 @@ protected:
     }
 
     // The simulated board for `length`: frame k at k / 59.83 s with its
-    // sound, and its once-a-second marker (a white square at the top
-    // screen's top-right corner) in the picture. Frames not taken while all
+    // sound, and its once-a-second marker (a white square on the top
+    // screen) in the picture. Frames not taken while all
     // buffers are held are lost, as on the board.
     void feedBoard(std::chrono::milliseconds length) {
         const auto start = std::chrono::steady_clock::now();
@@ -213,8 +213,9 @@ protected:
             // shares a slot and never reaches the file's picture.
             const bool lit = usb::SimBoard::isMarkerFrame(k) || (k > 0 && usb::SimBoard::isMarkerFrame(k - 1));
             const uint32_t mark = lit ? 0xFFFFFF : 0;
-            for (int y = 0; y < 16; ++y)
-                for (int x = 384; x < 400; ++x) f->displayImage[y * 400 + x] = mark;
+            for (int y = usb::SimBoard::kSecondMarkerY; y < usb::SimBoard::kSecondMarkerY + 16; ++y)
+                for (int x = usb::SimBoard::kSecondMarkerX; x < usb::SimBoard::kSecondMarkerX + 16; ++x)
+                    f->displayImage[y * 400 + x] = mark;
             usb::drawSound(f->audioData, k);
             f->audioLength = static_cast<int32_t>(4 * usb::SimBoard::samplesInFrame(k));
             app->pushFrame(f);

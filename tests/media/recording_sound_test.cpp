@@ -15,7 +15,8 @@ Markers findMarkers(const std::string& file, int fps) {
     Markers m;
     // The marker square alone, one entry per slot of the recording's rate.
     std::string raw = run("ffmpeg -v error -i '" + file + "' -map 0:v -vsync cfr -r " + std::to_string(fps) +
-                          " -vf crop=16:16:384:0 -f rawvideo -pix_fmt gray -");
+                          " -vf crop=16:16:" + std::to_string(usb::SimBoard::kSecondMarkerX) + ":" +
+                          std::to_string(usb::SimBoard::kSecondMarkerY) + " -f rawvideo -pix_fmt gray -");
     const size_t frameBytes = 16 * 16;
     bool lit = false;
     for (size_t i = 0; (i + 1) * frameBytes <= raw.size(); ++i) {
