@@ -79,9 +79,12 @@ public:
     // except for the once-a-second pulse.
     static int16_t toneSample(uint64_t n, int channel);
     // The once-a-second marker: every kMarkerEvery-th frame shows a white
-    // square at the top screen's top-right corner, and its sound starts with
-    // kPulseSamples samples of kPulseAmplitude on both channels.
+    // 16 x 16 square at (kSecondMarkerX, kSecondMarkerY) of the top screen,
+    // and its sound starts with kPulseSamples samples of +kPulseAmplitude
+    // left and -kPulseAmplitude right.
     static constexpr uint64_t kMarkerEvery = 60;
+    static constexpr int kSecondMarkerX = 192;
+    static constexpr int kSecondMarkerY = 200;
     static constexpr uint32_t kPulseSamples = 32;
     static constexpr int16_t kPulseAmplitude = 24000;
     static bool isMarkerFrame(uint64_t frame);

@@ -6,8 +6,8 @@
 // Bottom screen: green grows left to right, blue top to bottom; the same
 // corner square; "BOTTOM" in black; a cyan bar moves down; the frame number
 // (five digits, white on black) below the middle.
-// Once a second (every 60th frame) a white square lights in the top screen's
-// top-right corner and the sound of the same frame opens with a loud pulse:
+// Once a second (every 60th frame) a white square lights low in the middle of
+// the top screen and the sound of the same frame opens with a loud pulse:
 // the two markers of one instant, for measuring sound against picture.
 #include "usb/sim_picture.h"
 
@@ -77,7 +77,8 @@ SimBoard::Rgb stillPixel(bool bottom, int x, int y) {
 }
 
 bool inSecondMarker(int x, int y) {
-    return x >= SimBoard::kTopWidth - kMarkerSize && y < kMarkerSize;
+    return x >= SimBoard::kSecondMarkerX && x < SimBoard::kSecondMarkerX + kMarkerSize &&
+           y >= SimBoard::kSecondMarkerY && y < SimBoard::kSecondMarkerY + kMarkerSize;
 }
 
 int topBarX(uint64_t frame) { return static_cast<int>((frame * 3) % SimBoard::kTopWidth); }
@@ -138,7 +139,7 @@ bool BoardModel::isMarkerSample(uint64_t n) {
 }
 
 int16_t BoardModel::toneSample(uint64_t n, int channel) {
-    if (isMarkerSample(n)) return kPulseAmplitude;
+    if (isMarkerSample(n)) return channel == 0 ? kPulseAmplitude : -kPulseAmplitude;
     const uint64_t hz = channel == 0 ? kLeftHz : kRightHz;
     return sineTable()[(hz * (n % kSampleRate)) % kSampleRate];
 }
@@ -172,8 +173,9 @@ void drawMovingParts(uint8_t* video, uint64_t frame) {
         for (int y = kBoxTop; y < kBoxBottom; ++y)
             putPixel(video, SimBoard::kTopWidth + x, y, SimBoard::expectedPixel(frame, true, x, y));
     if (SimBoard::isMarkerFrame(frame))
-        for (int x = SimBoard::kTopWidth - kMarkerSize; x < SimBoard::kTopWidth; ++x)
-            for (int y = 0; y < kMarkerSize; ++y) putPixel(video, x, y, kWhite);
+        for (int x = SimBoard::kSecondMarkerX; x < SimBoard::kSecondMarkerX + kMarkerSize; ++x)
+            for (int y = SimBoard::kSecondMarkerY; y < SimBoard::kSecondMarkerY + kMarkerSize; ++y)
+                putPixel(video, x, y, kWhite);
 }
 
 void drawSound(uint8_t* out, uint64_t frame) {
