@@ -52,11 +52,14 @@ demo-usb: build
 	XDG_CONFIG_HOME="$(abspath $(BUILD))/demo-usb" $(BUILD)/tests/kestrel-usb-launcher $(DEMO_USB_FLAGS) -- $(BUILD)/src/kestrel-capture
 
 # The UI tests need a display: start a virtual one when there is none.
+# A few tests measure real-time behaviour (paced frames, sound against
+# picture); one that misses its timing on a busy machine gets a second try.
+CTEST_RUN := ctest --output-on-failure -j $(JOBS) --repeat until-pass:2
 test: build
 	@if [ -n "$$DISPLAY" ]; then \
-	  cd $(BUILD) && ctest --output-on-failure -j $(JOBS); \
+	  cd $(BUILD) && $(CTEST_RUN); \
 	else \
-	  xvfb-run -a -s "-screen 0 1920x1080x24" sh -c 'cd $(BUILD) && ctest --output-on-failure -j $(JOBS)'; \
+	  xvfb-run -a -s "-screen 0 1920x1080x24" sh -c 'cd $(BUILD) && $(CTEST_RUN)'; \
 	fi
 
 # Every benchmark; the ones that draw need a display, started as for the tests.

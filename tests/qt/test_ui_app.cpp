@@ -443,7 +443,7 @@ private Q_SLOTS:
         QTRY_VERIFY(recordingRunning());
         std::unique_ptr<QMenu> menu = t->display1()->createContextMenu();
         QVERIFY(!findAction(menu.get(), "Display type")->isEnabled());
-        QVERIFY(waitForPaints(20));
+        QVERIFY(waitForPaints(20, 15000));  // a recording shares the machine with its encoder
         // A snapshot's result outlives several refreshes of the recording status.
         t->control().findChild<QPushButton*>("ctl1005")->click();
         QTRY_VERIFY(t->control().statusText().contains("\nSaved "));
@@ -469,7 +469,7 @@ private Q_SLOTS:
         applyOutputFolder(out.toStdString());
         t->control().findChild<QPushButton*>("ctl1000")->click();
         if (!t->control().isRecording()) QSKIP("recording cannot start in this environment");
-        QVERIFY(waitForPaints(20));
+        QVERIFY(waitForPaints(20, 15000));  // a recording shares the machine with its encoder
         t->control().close();
         QVERIFY(!t->control().isRecording());
         QVERIFY(!recordingRunning());

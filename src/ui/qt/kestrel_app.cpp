@@ -114,6 +114,7 @@ int runKestrelCapture(usb::Backend& backend) {
     static char name[] = "kestrel-capture";
     static char* argv[] = {name, nullptr};
     int argc = 1;
+    QuitSignals::catchEarly();
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(QStringLiteral("Kestrel Capture"));

@@ -21,8 +21,19 @@ void onSignal(int) {
 
 }  // namespace
 
+bool QuitSignals::catchEarly() {
+    if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_NONBLOCK | O_CLOEXEC) != 0) return false;
+    struct sigaction action = {};
+    action.sa_handler = ::onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    return true;
+}
+
 QuitSignals::QuitSignals(std::function<void()> onSignal) : onSignal_(std::move(onSignal)) {
-    if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_NONBLOCK | O_CLOEXEC) != 0) return;
+    if (!catchEarly()) return;
     notifier_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] {
         char bytes[16];
@@ -30,12 +41,6 @@ QuitSignals::QuitSignals(std::function<void()> onSignal) : onSignal_(std::move(o
         }
         onSignal_();
     });
-    struct sigaction action = {};
-    action.sa_handler = ::onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
 }
 
 QuitSignals::~QuitSignals() {

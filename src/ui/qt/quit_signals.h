@@ -9,6 +9,9 @@ class QSocketNotifier;
 class QuitSignals : public QObject {
     Q_OBJECT
 public:
+    // Catches the signals before anything else starts: one that comes while
+    // the program is still setting up waits in the pipe for the notifier.
+    static bool catchEarly();
     explicit QuitSignals(std::function<void()> onSignal);
     ~QuitSignals() override;
 
