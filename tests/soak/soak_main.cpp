@@ -5,7 +5,8 @@
 // come back.
 //   kestrel_soak [seconds]        (default: $SOAK_SECONDS, else 1800)
 //   SOAK_SEED=n                   repeats a run
-//   SOAK_STAGES=sim,...           the stages to run (default: all)
+//   SOAK_STAGES=sim,libusb        the stages to run (default: all); the run's
+//                                 time is split evenly between them
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/capture_core.h"
 #include "core/debug_log.h"
@@ -170,6 +172,7 @@ int runStage(const soak::Stage& stage, double seconds, uint32_t seed) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    soak::prepareStages(argv);
     double seconds = 1800;
     if (const char* env = std::getenv("SOAK_SECONDS"); env && *env) seconds = std::atof(env);
     if (argc > 1) seconds = std::atof(argv[1]);
@@ -183,16 +186,34 @@ int main(int argc, char** argv) {
     // The core's debug lines (one per faulty frame) would drown the report.
     setDebugOutput(-1);
 
-    int failed = 0, ran = 0;
+    std::vector<soak::Stage> chosen;
     for (const soak::Stage& stage : soak::availableStages()) {
         if (!wanted.empty() && ("," + wanted + ",").find("," + stage.name + ",") == std::string::npos) continue;
-        ++ran;
-        failed += runStage(stage, seconds, seed);
+        chosen.push_back(stage);
     }
-    if (ran == 0) {
+    if (chosen.empty()) {
         std::fprintf(stderr, "no stage named %s\n", wanted.c_str());
         return 2;
     }
-    std::printf("soak: %s\n", failed ? "FAILED" : "passed");
+    std::vector<soak::Stage> runnable;
+    for (const soak::Stage& stage : chosen) {
+        std::string why;
+        if (stage.available && !stage.available(&why)) {
+            std::printf("== stage %s skipped: %s\n", stage.name.c_str(), why.c_str());
+            continue;
+        }
+        runnable.push_back(stage);
+    }
+    // The run's time is shared out between the stages that run.
+    const double perStage = runnable.empty() ? 0 : seconds / double(runnable.size());
+    int failed = 0;
+    std::string summary;
+    for (const soak::Stage& stage : runnable) {
+        const int stageFailed = runStage(stage, perStage, seed);
+        failed += stageFailed;
+        summary += " " + stage.name + (stageFailed ? " FAILED" : " passed") + ";";
+    }
+    if (!summary.empty()) summary.pop_back();
+    std::printf("soak: %s (%s)\n", failed ? "FAILED" : "passed", summary.empty() ? " no stage ran" : summary.c_str() + 1);
     return failed ? 1 : 0;
 }

@@ -1,6 +1,12 @@
 #include "soak_stage.h"
 
 namespace soak {
+
+#ifdef KESTREL_SOAK_LIBUSB
+Stage libusbStage();                    // libusb/libusb_stage.cpp
+void prepareLibusbStage(char** argv);
+#endif
+
 namespace {
 
 // The core talks to the board model directly, as the demo does.
@@ -20,9 +26,18 @@ private:
 }  // namespace
 
 std::vector<Stage> availableStages() {
-    return {
-        {"sim", [](usb::SimBoard& board) { return std::make_unique<InProcessBackend>(board); }},
-    };
+    std::vector<Stage> stages;
+    stages.push_back({"sim", {}, [](usb::SimBoard& board) { return std::make_unique<InProcessBackend>(board); }});
+#ifdef KESTREL_SOAK_LIBUSB
+    stages.push_back(libusbStage());
+#endif
+    return stages;
+}
+
+void prepareStages([[maybe_unused]] char** argv) {
+#ifdef KESTREL_SOAK_LIBUSB
+    prepareLibusbStage(argv);
+#endif
 }
 
 }  // namespace soak
