@@ -84,7 +84,9 @@ fuzz: deps
 	$(BUILD)/fuzz/fuzz_inflate $(FUZZ_RUN) -max_len=65536 $(BUILD)/fuzz/corpus tests/fuzz/seeds
 	$(BUILD)/fuzz/fuzz_settings $(FUZZ_RUN) -max_len=8192 $(BUILD)/fuzz/settings_corpus tests/fuzz/settings_seeds
 
-# The fault soak on the simulated board, SOAK_SECONDS long; not part of `make test`.
+# The fault soak on the simulated board, in process and then through libusb
+# against the emulated board (SOAK_STAGES picks), SOAK_SECONDS long in all;
+# not part of `make test`.
 SOAK_SECONDS ?= 1800
 soak: build
 	$(BUILD)/tests/kestrel_soak $(SOAK_SECONDS)

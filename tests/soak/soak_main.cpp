@@ -214,6 +214,6 @@ int main(int argc, char** argv) {
         summary += " " + stage.name + (stageFailed ? " FAILED" : " passed") + ";";
     }
     if (!summary.empty()) summary.pop_back();
-    std::printf("soak: %s (%s)\n", failed ? "FAILED" : "passed", summary.empty() ? " no stage ran" : summary.c_str() + 1);
+    std::printf("soak: %s (%s)\n", failed ? "FAILED" : "passed", summary.empty() ? "no stage ran" : summary.c_str() + 1);
     return failed ? 1 : 0;
 }
