@@ -90,6 +90,7 @@ int main(int argc, char** argv) {
         if (const char* old = std::getenv("LD_PRELOAD"); old && *old && !std::strstr(old, "libumockdev-preload"))
             preload += std::string(":") + old;
         setenv("LD_PRELOAD", preload.c_str(), 1);
+        usbemu::allowPreloadBeforeSanitizer();
         setenv("UMOCKDEV_DIR", board.rootDir().c_str(), 1);
         unsetenv("KESTREL_USBEMU_AGAIN");
         signal(SIGUSR1, SIG_DFL);

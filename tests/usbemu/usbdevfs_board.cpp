@@ -563,11 +563,20 @@ bool emulationAvailable(std::string* why) {
     return false;
 }
 
+void allowPreloadBeforeSanitizer() {
+    // In an AddressSanitizer build its runtime would refuse to start behind
+    // the preload; elsewhere the option is not read.
+    std::string options = "verify_asan_link_order=0";
+    if (const char* old = std::getenv("ASAN_OPTIONS"); old && *old) options = std::string(old) + ":" + options;
+    setenv("ASAN_OPTIONS", options.c_str(), 1);
+}
+
 void runUnderUmockdev(char** argv) {
     if (emulationAvailable(nullptr) || std::getenv(kAgain)) return;
     std::string preload = kPreload;
     if (const char* old = std::getenv("LD_PRELOAD"); old && *old) preload += std::string(":") + old;
     setenv("LD_PRELOAD", preload.c_str(), 1);
+    allowPreloadBeforeSanitizer();
     setenv(kAgain, "1", 1);
     execv("/proc/self/exe", argv);  // on failure, carry on without the emulation
 }

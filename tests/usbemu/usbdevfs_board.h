@@ -66,5 +66,8 @@ bool emulationAvailable(std::string* why);
 // Runs the program again with umockdev's preload library when it is not
 // loaded yet (once; returns when that cannot be done). Call first in main().
 void runUnderUmockdev(char** argv);
+// Lets a sanitizer's runtime start behind the preload library (for a child
+// started with it in LD_PRELOAD).
+void allowPreloadBeforeSanitizer();
 
 }  // namespace usbemu
