@@ -16,6 +16,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -563,12 +564,27 @@ bool emulationAvailable(std::string* why) {
     return false;
 }
 
+namespace {
+// The options without log_path: a sanitizer runtime opening its log file
+// before the preload has set itself up crashes the program, so behind the
+// preload its reports go to standard error (and still fail the run).
+std::string withoutLogPath(const char* options) {
+    std::string kept, item;
+    std::istringstream in(options ? options : "");
+    while (std::getline(in, item, ':'))
+        if (!item.empty() && item.rfind("log_path=", 0) != 0) kept += (kept.empty() ? "" : ":") + item;
+    return kept;
+}
+}  // namespace
+
 void allowPreloadBeforeSanitizer() {
     // In an AddressSanitizer build its runtime would refuse to start behind
-    // the preload; elsewhere the option is not read.
-    std::string options = "verify_asan_link_order=0";
-    if (const char* old = std::getenv("ASAN_OPTIONS"); old && *old) options = std::string(old) + ":" + options;
-    setenv("ASAN_OPTIONS", options.c_str(), 1);
+    // the preload; elsewhere these options are not read.
+    std::string asan = withoutLogPath(std::getenv("ASAN_OPTIONS"));
+    asan += (asan.empty() ? "" : ":") + std::string("verify_asan_link_order=0");
+    setenv("ASAN_OPTIONS", asan.c_str(), 1);
+    const std::string ubsan = withoutLogPath(std::getenv("UBSAN_OPTIONS"));
+    setenv("UBSAN_OPTIONS", ubsan.c_str(), 1);
 }
 
 void runUnderUmockdev(char** argv) {
