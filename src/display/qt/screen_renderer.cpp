@@ -4,30 +4,9 @@
 #include <QOpenGLShaderProgram>
 #include <vector>
 
-#ifndef GL_BGRA
-#define GL_BGRA 0x80E1
-#endif
-#ifndef GL_UNSIGNED_INT_8_8_8_8_REV
-#define GL_UNSIGNED_INT_8_8_8_8_REV 0x8367
-#endif
-#ifndef GL_RGBA8
-#define GL_RGBA8 0x8058
-#endif
-#ifndef GL_UNPACK_ROW_LENGTH
-#define GL_UNPACK_ROW_LENGTH 0x0CF2
-#endif
+#include "display/qt/textured_quad_gl.h"
 
 namespace {
-
-const char* const kVertexShader = R"(
-attribute vec2 position;
-attribute vec2 texCoord;
-varying vec2 uv;
-void main() {
-    uv = texCoord;
-    gl_Position = vec4(position, 0.0, 1.0);
-}
-)";
 
 // The fourth byte of a display pixel is undefined: the picture is opaque.
 const char* const kFragmentShader = R"(
@@ -58,7 +37,7 @@ bool ScreenRenderer::init(int pictureWidth, int pictureHeight) {
     textureHeight_ = textureSizeFor(pictureHeight);
 
     program_ = new QOpenGLShaderProgram;
-    if (!program_->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) ||
+    if (!program_->addShaderFromSourceCode(QOpenGLShader::Vertex, kTexturedQuadVertexShader) ||
         !program_->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader) ||
         !program_->link()) {
         delete program_;

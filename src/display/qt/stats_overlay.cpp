@@ -14,15 +14,7 @@
 #include "core/link_stats.h"
 #include "record/recording.h"
 
-#ifndef GL_BGRA
-#define GL_BGRA 0x80E1
-#endif
-#ifndef GL_UNSIGNED_INT_8_8_8_8_REV
-#define GL_UNSIGNED_INT_8_8_8_8_REV 0x8367
-#endif
-#ifndef GL_RGBA8
-#define GL_RGBA8 0x8058
-#endif
+#include "display/qt/textured_quad_gl.h"
 
 namespace {
 
@@ -31,16 +23,6 @@ std::atomic<StatsOverlay::FrameReadClock> frameReadClock{nullptr};
 constexpr int kPanelWidth = 190;  // logical pixels
 constexpr int kPanelHeight = 78;
 constexpr int kMargin = 8;
-
-const char* const kVertexShader = R"(
-attribute vec2 position;
-attribute vec2 texCoord;
-varying vec2 uv;
-void main() {
-    uv = texCoord;
-    gl_Position = vec4(position, 0.0, 1.0);
-}
-)";
 
 // The panel is premultiplied ARGB: blended over the picture as it is.
 const char* const kFragmentShader = R"(
@@ -182,7 +164,7 @@ void StatsOverlay::paintPanel() {
 bool StatsOverlay::initGL() {
     initializeOpenGLFunctions();
     program_ = new QOpenGLShaderProgram;
-    if (!program_->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) ||
+    if (!program_->addShaderFromSourceCode(QOpenGLShader::Vertex, kTexturedQuadVertexShader) ||
         !program_->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader) || !program_->link()) {
         delete program_;
         program_ = nullptr;

@@ -28,6 +28,19 @@ namespace media {
 
 namespace {
 
+// 16-bit stereo PCM at `rate` samples per second, one sample a time unit.
+void describeStereoPcm(AVStream* st, int rate) {
+    AVCodecParameters* par = st->codecpar;
+    par->codec_type = AVMEDIA_TYPE_AUDIO;
+    par->codec_id = AV_CODEC_ID_PCM_S16LE;
+    par->sample_rate = rate;
+    par->ch_layout = AV_CHANNEL_LAYOUT_STEREO;
+    par->bits_per_coded_sample = 16;
+    par->block_align = 4;
+    par->bit_rate = int64_t{rate} * 32;
+    st->time_base = AVRational{1, rate};
+}
+
 std::string avError(const char* what, int code) {
     char buf[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, buf, sizeof buf);
@@ -131,15 +144,7 @@ public:
             device_ = 0;
             return E_OUTOFMEMORY;
         }
-        AVCodecParameters* par = st->codecpar;
-        par->codec_type = AVMEDIA_TYPE_AUDIO;
-        par->codec_id = AV_CODEC_ID_PCM_S16LE;
-        par->sample_rate = audioRate_;
-        par->ch_layout = AV_CHANNEL_LAYOUT_STEREO;
-        par->bits_per_coded_sample = 16;
-        par->block_align = 4;
-        par->bit_rate = int64_t{audioRate_} * 32;
-        st->time_base = AVRational{1, audioRate_};
+        describeStereoPcm(st, audioRate_);
         audioStream_ = st;
         return S_OK;
     }
@@ -268,15 +273,7 @@ private:
         // Big enough for the most one chunk can give.
         soundPool_.reset(av_buffer_pool_init(1 << 15, av_buffer_alloc));
         if (!st || !audioPacket_ || !soundPool_) return E_OUTOFMEMORY;
-        AVCodecParameters* par = st->codecpar;
-        par->codec_type = AVMEDIA_TYPE_AUDIO;
-        par->codec_id = AV_CODEC_ID_PCM_S16LE;
-        par->sample_rate = kBoardSoundRate;
-        par->ch_layout = AV_CHANNEL_LAYOUT_STEREO;
-        par->bits_per_coded_sample = 16;
-        par->block_align = 4;
-        par->bit_rate = int64_t{kBoardSoundRate} * 32;
-        st->time_base = AVRational{1, kBoardSoundRate};
+        describeStereoPcm(st, kBoardSoundRate);
         audioStream_ = st;
         audioRate_ = kBoardSoundRate;
         frameSound_ = &frames;
