@@ -79,8 +79,8 @@ fuzz: deps
 	@command -v clang++ >/dev/null || { $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq clang >/dev/null; }
 	@mkdir -p $(BUILD)/fuzz/corpus $(BUILD)/fuzz/settings_corpus
 	$(FUZZ_CXX) tests/fuzz/fuzz_inflate.cpp src/firmware/inflate.cpp -lz -o $(BUILD)/fuzz/fuzz_inflate
-	$(FUZZ_CXX) tests/fuzz/fuzz_settings.cpp src/ui/settings.cpp src/ui/settings_paths.cpp \
-	  src/ui/utf16_field.cpp src/ui/output_folder.cpp src/core/debug_log.cpp -o $(BUILD)/fuzz/fuzz_settings
+	$(FUZZ_CXX) tests/fuzz/fuzz_settings.cpp src/settings/settings.cpp src/settings/settings_paths.cpp \
+	  src/settings/utf16_field.cpp src/settings/output_folder.cpp src/base/debug_log.cpp -o $(BUILD)/fuzz/fuzz_settings
 	$(BUILD)/fuzz/fuzz_inflate $(FUZZ_RUN) -max_len=65536 $(BUILD)/fuzz/corpus tests/fuzz/seeds
 	$(BUILD)/fuzz/fuzz_settings $(FUZZ_RUN) -max_len=8192 $(BUILD)/fuzz/settings_corpus tests/fuzz/settings_seeds
 

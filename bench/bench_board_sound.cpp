@@ -13,8 +13,8 @@
 
 #include "record/ffmpeg/board_sound_track.h"
 #include "record/sound_tap.h"
-#include "usb/sim_board.h"
-#include "usb/sim_picture.h"
+#include "usb/sim/sim_board.h"
+#include "usb/sim/sim_picture.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <random>
 #include <vector>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 #include "display/decode.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 namespace {
 

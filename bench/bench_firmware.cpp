@@ -14,8 +14,8 @@
 #include "firmware/firmware_update.h"
 #include "firmware/flash_protocol.h"
 #include "firmware/inflate.h"
-#include "usb/sim_board.h"
-#include "usb/sim_flash.h"
+#include "usb/sim/sim_board.h"
+#include "usb/sim/sim_flash.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ void BM_FullUpdateOnSimBoard(benchmark::State& state) {
         state.ResumeTiming();
 
         const auto start = Clock::now();
-        const int code = kestrelDevice.updateFirmware(nullptr, [](int) {});
+        const int code = updateFirmware(kestrelDevice, [](int) {});
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
 
         state.PauseTiming();

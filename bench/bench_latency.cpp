@@ -23,8 +23,8 @@
 
 #include "core/link_stats.h"
 #include "display/qt/screen_window.h"
-#include "ui/qt/kestrel_app.h"
-#include "usb/sim_board.h"
+#include "app/kestrel_app.h"
+#include "usb/sim/sim_board.h"
 
 namespace {
 

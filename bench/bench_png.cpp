@@ -16,8 +16,8 @@
 #include "core/frame_buffer.h"
 #include "display/decode.h"
 #include "record/png_writer.h"
-#include "ui/settings.h"
-#include "usb/sim_picture.h"
+#include "settings/settings.h"
+#include "usb/sim/sim_picture.h"
 
 namespace {
 

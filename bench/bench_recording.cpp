@@ -20,8 +20,8 @@
 #include "display/decode.h"
 #include "record/capture_filter.h"
 #include "record/recording.h"
-#include "ui/settings.h"
-#include "usb/sim_picture.h"
+#include "settings/settings.h"
+#include "usb/sim/sim_picture.h"
 
 namespace fs = std::filesystem;
 
@@ -152,7 +152,7 @@ void BM_RecordUnpaced(benchmark::State& state) {
             costs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
         }
         int64_t skipped = 0;
-        recordingApp()->getStat(1, &skipped);
+        recordingApp()->getStat(kStatSlotsSkipped, &skipped);
         stopRecordingGraph();
         state.counters["cpu_ms_per_frame"] = (cpuMs() - cpuStart) / 1800;
         state.counters["skipped"] = static_cast<double>(skipped);
@@ -186,8 +186,8 @@ void BM_RecordRealTime(benchmark::State& state) {
                 ++lost;
         }
         int64_t skipped = 0, delivered = 0;
-        recordingApp()->getStat(1, &skipped);
-        recordingApp()->getStat(0, &delivered);
+        recordingApp()->getStat(kStatSlotsSkipped, &skipped);
+        recordingApp()->getStat(kStatFramesDelivered, &delivered);
         stopRecordingGraph();
         state.counters["cpu_ms_per_frame"] = (cpuMs() - cpuStart) / static_cast<double>(std::max<int64_t>(delivered, 1));
         state.counters["skipped"] = static_cast<double>(skipped);

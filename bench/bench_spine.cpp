@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "core/capture_core.h"
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 #include "core/device.h"
-#include "usb/sim_board.h"
+#include "usb/sim/sim_board.h"
 
 // Every allocation through operator new in the process, any thread. The
 // replacements pair malloc with free, which GCC cannot see through.

@@ -22,7 +22,7 @@
 
 #include "core/device.h"
 #include "usb/libusb/libusb_backend.h"
-#include "usb/sim_board.h"
+#include "usb/sim/sim_board.h"
 #include "usbemu/usbdevfs_board.h"
 
 namespace {

@@ -5,9 +5,9 @@
 #include <thread>
 
 #include "core/audio_ring.h"
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 #include "core/link_stats.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 namespace {
 

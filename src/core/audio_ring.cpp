@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 
 uint32_t AudioRing::push(const uint8_t* bytes, uint32_t count) {
     const uint64_t write = write_.load(std::memory_order_relaxed);

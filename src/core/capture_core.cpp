@@ -12,9 +12,9 @@
 #include <system_error>
 
 #include "core/audio_path.h"
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 #include "core/device.h"
-#include "core/fatal.h"
+#include "base/fatal.h"
 #include "core/link_stats.h"
 
 FramePool framePool;

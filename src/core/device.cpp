@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 
 const usb::Guid deviceInterfaceGuid{
     {0xe5, 0xed, 0xde, 0x3e, 0x7a, 0x4f, 0xd5, 0x42, 0xaa, 0x8f, 0x9a, 0x39, 0x76, 0x58, 0x9b, 0x01}};
@@ -33,7 +33,6 @@ void setCurrentDevice(UsbDevice* device) { current.store(device, std::memory_ord
 bool UsbDevice::open(const usb::Guid*) { return false; }
 void UsbDevice::close() {}
 int UsbDevice::readFrame(FrameBuffer*) { return FRAME_ERROR; }
-int UsbDevice::updateFirmware(void*, ProgressFn) { return -1; }
 int UsbDevice::controlRead(uint8_t, uint16_t, uint16_t, uint8_t*) { return -1; }
 bool UsbDevice::controlWrite(uint8_t, uint16_t, uint16_t, const uint8_t*) { return false; }
 bool UsbDevice::bulkRead(uint8_t*, uint32_t, uint32_t*) { return false; }

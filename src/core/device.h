@@ -30,7 +30,6 @@ public:
     virtual bool open(const usb::Guid* guid);
     virtual void close();
     virtual int readFrame(FrameBuffer* buffer);
-    virtual int updateFirmware(void* window, ProgressFn progress);
     virtual int controlRead(uint8_t request, uint16_t value, uint16_t length, uint8_t* data);
     virtual bool controlWrite(uint8_t request, uint16_t value, uint16_t length, const uint8_t* data);
     virtual bool bulkRead(uint8_t* data, uint32_t length, uint32_t* received);
@@ -48,7 +47,6 @@ public:
     bool open(const usb::Guid* guid) override;
     void close() override;
     int readFrame(FrameBuffer* buffer) override;
-    int updateFirmware(void* window, ProgressFn progress) override;  // firmware/
     int controlRead(uint8_t request, uint16_t value, uint16_t length, uint8_t* data) override;
     bool controlWrite(uint8_t request, uint16_t value, uint16_t length, const uint8_t* data) override;
     bool bulkRead(uint8_t* data, uint32_t length, uint32_t* received) override;

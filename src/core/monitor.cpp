@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "core/audio_path.h"
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 #include "core/link_stats.h"
 
 const int32_t testPointTable[24] = {

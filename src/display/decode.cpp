@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/debug_log.h"
-#include "core/fatal.h"
+#include "base/debug_log.h"
+#include "base/fatal.h"
 #include "display/convert_columns.h"
 #include "display/stuck_bits.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 // type, image w x h, top w x h, bottom w x h, bottom offset
 const DisplayLayout displayTypeTable[kDisplayTypeCount] = {

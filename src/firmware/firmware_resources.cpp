@@ -10,7 +10,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "ui/settings_paths.h"
+#include "settings/settings_paths.h"
 
 #ifndef KESTREL_FIRMWARE_FOLDER
 #define KESTREL_FIRMWARE_FOLDER "/usr/local/share/kestrel-capture/firmware"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 #include "firmware/firmware_resources.h"
 #include "firmware/flash_protocol.h"
 #include "firmware/inflate.h"
@@ -237,7 +237,7 @@ int updateFirmwareOver(FlashLink& link, ProgressFn progress) {
     return 0;
 }
 
-int _KestrelDevice::updateFirmware(void*, ProgressFn progress) {
-    DeviceLink link(*this);
+int updateFirmware(_KestrelDevice& device, ProgressFn progress) {
+    DeviceLink link(device);
     return updateFirmwareOver(link, progress);
 }

@@ -16,9 +16,10 @@ constexpr uint32_t kKeptLength2 = 128;
 // Resource id of the image for a device type; 0 for an unknown type.
 int firmwareResourceId(uint8_t deviceType);
 
-// The whole update over a link; returns 0 or the failure code. The device's
-// updateFirmware is this over the open board.
+// The whole update over a link; returns 0 or the failure code.
 int updateFirmwareOver(FlashLink& link, ProgressFn progress);
+// The same over the open board; the caller holds deviceLock.
+int updateFirmware(_KestrelDevice& device, ProgressFn progress);
 
 // The board's data could not be kept on disk, so nothing was erased.
 constexpr int kBoardDataNotSaved = 360;

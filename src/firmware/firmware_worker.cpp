@@ -2,12 +2,13 @@
 
 #include <mutex>
 
+#include "firmware/firmware_update.h"
 #include "firmware/update_failure.h"
 
 int runFirmwareUpdateWorker(ProgressFn progress) {
     setUpdateFailureText({});
     std::lock_guard<std::mutex> lock(deviceLock);
-    UsbDevice* device = currentDevice();
-    if (device->openState != NeedsUpdate) return kUpdateNotWanted;
-    return device->updateFirmware(nullptr, progress);
+    auto* board = dynamic_cast<_KestrelDevice*>(currentDevice());
+    if (!board || board->openState != NeedsUpdate) return kUpdateNotWanted;
+    return updateFirmware(*board, progress);
 }

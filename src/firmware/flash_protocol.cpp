@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 #include "core/device.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <mutex>
 
-#include "core/debug_log.h"
-#include "ui/settings_paths.h"
+#include "base/debug_log.h"
+#include "settings/settings_paths.h"
 
 namespace {
 

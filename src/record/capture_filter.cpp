@@ -6,8 +6,8 @@
 #include <cstring>
 #include <new>
 
-#include "core/debug_log.h"
-#include "ui/settings.h"
+#include "base/debug_log.h"
+#include "settings/settings.h"
 
 using media::AllocatorProperties;
 using media::FilterState;
@@ -236,9 +236,9 @@ bool CCapturePin::videoLead(int64_t* lead) const {
 HRESULT CCapturePin::getStat(int32_t kind, int64_t* value) {
     if (!value) return E_POINTER;
     switch (kind) {
-        case 0: *value = framesDelivered_.load(std::memory_order_relaxed); break;
-        case 1: *value = slotsSkipped_.load(std::memory_order_relaxed); break;
-        case 2: *value = lastTimeStamp_.load(std::memory_order_relaxed); break;
+        case kStatFramesDelivered: *value = framesDelivered_.load(std::memory_order_relaxed); break;
+        case kStatSlotsSkipped: *value = slotsSkipped_.load(std::memory_order_relaxed); break;
+        case kStatStreamTime: *value = lastTimeStamp_.load(std::memory_order_relaxed); break;
         default: break;
     }
     return S_OK;

@@ -10,6 +10,13 @@
 #include "record/hresult.h"
 #include "record/media.h"
 
+// What getStat reports.
+enum RecordingStat : int32_t {
+    kStatFramesDelivered = 0,
+    kStatSlotsSkipped = 1,
+    kStatStreamTime = 2,  // the last sample's time stamp, 100 ns units
+};
+
 // The capture source filter's application interface.
 class IKestrelCaptureApp {
 public:
@@ -31,6 +38,8 @@ std::string formatRecordingStatus();
 IKestrelCaptureApp* recordingApp();
 // A graph exists and reports the running state (greys the display-type menu).
 bool recordingRunning();
+// The running recording's length in whole seconds, or -1 when none runs.
+int64_t recordingSeconds();
 
 // startRecordingGraph shows the video codec dialog when the named compressor
 // is missing; the UI installs the dialog (result > 0 = confirmed).

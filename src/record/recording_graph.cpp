@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/debug_log.h"
-#include "core/heap_release.h"
+#include "base/debug_log.h"
+#include "base/heap_release.h"
 #include "display/decode.h"
 #include "record/capture_filter.h"
 #include "record/recording.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -223,13 +223,13 @@ std::string formatRecordingStatus() {
     if (!recorder.graph || !recorder.app || recorder.graph->GetState() != media::FilterState::Running) return text;
 
     int64_t t = 0;
-    recorder.app->getStat(2, &t);
+    recorder.app->getStat(kStatStreamTime, &t);
     uint32_t seconds = static_cast<uint32_t>(t / 10000000);
     uint32_t hours = seconds / 3600, minutes = (seconds / 60) % 60, secs = seconds % 60;
     if (t == 0) t = 1;
     uint32_t kilobytes = static_cast<uint32_t>(recorder.graph->GetCurrentPosition() / 1024);
     int64_t delivered = 0;
-    recorder.app->getStat(0, &delivered);
+    recorder.app->getStat(kStatFramesDelivered, &delivered);
     float fps = static_cast<float>(static_cast<double>(delivered) * 10000000.0 / static_cast<double>(t));
     uint32_t now = timeMs();
     uint32_t rate = 0;
@@ -253,4 +253,11 @@ IKestrelCaptureApp* recordingApp() {
 bool recordingRunning() {
     checkFailure();
     return recorder.graph && recorder.app && recorder.graph->GetState() == media::FilterState::Running;
+}
+
+int64_t recordingSeconds() {
+    if (!recordingRunning()) return -1;
+    int64_t t = 0;
+    recorder.app->getStat(kStatStreamTime, &t);
+    return t / 10000000;
 }

@@ -11,10 +11,10 @@
 #include <system_error>
 #include <thread>
 
-#include "core/heap_release.h"
-#include "core/status_line.h"
+#include "base/heap_release.h"
+#include "base/status_line.h"
 #include "record/png_writer.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 
 #include "core/audio_path.h"
 #include "core/audio_ring.h"
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 #include "core/link_stats.h"
 #include "fake_engine.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "core/audio_path.h"
 #include "core/audio_ring.h"
 #include "core/sdl/sdl_audio_engine.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 namespace {
 

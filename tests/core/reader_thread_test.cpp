@@ -13,7 +13,7 @@
 #include "core/link_stats.h"
 #include "core_test_host.h"
 #include "support/debug_capture.h"
-#include "usb/sim_board.h"
+#include "usb/sim/sim_board.h"
 
 namespace {
 

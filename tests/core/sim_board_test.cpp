@@ -9,7 +9,7 @@
 
 #include "core/device.h"
 #include "support/debug_capture.h"
-#include "usb/sim_board.h"
+#include "usb/sim/sim_board.h"
 
 namespace {
 

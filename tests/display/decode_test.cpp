@@ -4,10 +4,10 @@
 #include <optional>
 #include <vector>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 #include "core/link_stats.h"
 #include "display/decode.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "firmware/firmware_resources.h"
 #include "firmware/firmware_update.h"
 #include "support/private_folders.h"
-#include "usb/sim_board.h"
+#include "usb/sim/sim_board.h"
 
 namespace {
 
@@ -56,7 +56,7 @@ protected:
 TEST_F(DeviceUpdate, ProgramsTheBoardWhichThenComesBackUpToDate) {
     prepare(board);
     lastProgress = -1;
-    ASSERT_EQ(kestrelDevice.updateFirmware(nullptr, keepProgress), 0);
+    ASSERT_EQ(updateFirmware(kestrelDevice, keepProgress), 0);
     EXPECT_EQ(lastProgress, 999);
     EXPECT_EQ(kestrelDevice.flashId, 0x01841Fu);
     EXPECT_TRUE(std::equal(image_.begin(), image_.end(), board.flash().data()));
@@ -72,7 +72,7 @@ TEST_F(DeviceUpdate, UnpluggedWhileProgrammingThenRetried) {
     {
         usb::SimBoard twin;
         prepare(twin);
-        ASSERT_EQ(kestrelDevice.updateFirmware(nullptr, keepProgress), 0);
+        ASSERT_EQ(updateFirmware(kestrelDevice, keepProgress), 0);
         transfers = twin.flash().transfers();
         kestrelDevice.close();
     }
@@ -81,7 +81,7 @@ TEST_F(DeviceUpdate, UnpluggedWhileProgrammingThenRetried) {
     // Pulled out a few pages before the end of the image: the last block,
     // with the board's data, is already erased.
     board.flash().unplugAfter(transfers - 60);
-    EXPECT_EQ(kestrelDevice.updateFirmware(nullptr, keepProgress), 385);
+    EXPECT_EQ(updateFirmware(kestrelDevice, keepProgress), 385);
     board.unplug();
     EXPECT_EQ(board.flash().data()[0x7E000], 0xFF);
 
@@ -89,7 +89,7 @@ TEST_F(DeviceUpdate, UnpluggedWhileProgrammingThenRetried) {
     board.replug();
     ASSERT_TRUE(kestrelDevice.open(nullptr));
     ASSERT_EQ(kestrelDevice.openState, NeedsUpdate);
-    ASSERT_EQ(kestrelDevice.updateFirmware(nullptr, keepProgress), 0);
+    ASSERT_EQ(updateFirmware(kestrelDevice, keepProgress), 0);
     EXPECT_TRUE(std::equal(image_.begin(), image_.end(), board.flash().data()));
     EXPECT_TRUE(boardDataIntact(board));
 }

@@ -1,5 +1,6 @@
 #include "firmware/firmware_update.h"
 
+#include <future>
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -293,25 +294,36 @@ TEST_F(FirmwareUpdate, RetryAfterLostBoardDataRestoresTheOriginals) {
 }
 
 TEST(FirmwareWorker, DeviceNotWaitingForAnUpdateGets64) {
-    struct CountingDevice : UsbDevice {
-        int updates = 0;
-        bool lockHeld = false;
-        int updateFirmware(void*, ProgressFn) override {
-            ++updates;
-            lockHeld = !deviceLock.try_lock();
-            if (!lockHeld) deviceLock.unlock();
-            return 17;
-        }
-    } device;
+    // The update starts only on a board that waits for it, and runs with the
+    // device lock held (asked from another thread: try_lock on a mutex the
+    // caller holds is only defined there). A board without a connection
+    // fails the update's first step.
+    static int progressCalls;
+    static bool lockHeld;
+    progressCalls = 0;
+    lockHeld = false;
+    ProgressFn checkLock = [](int) {
+        if (progressCalls++) return;
+        lockHeld = !std::async(std::launch::async, [] {
+                        if (!deviceLock.try_lock()) return false;
+                        deviceLock.unlock();
+                        return true;
+                    }).get();
+    };
+    _KestrelDevice board;
+    UsbDevice nullDevice;
     UsbDevice* previous = currentDevice();
-    setCurrentDevice(&device);
-    device.openState = Streaming;
-    EXPECT_EQ(runFirmwareUpdateWorker(recordProgress), 64);
-    EXPECT_EQ(device.updates, 0);
-    device.openState = NeedsUpdate;
-    EXPECT_EQ(runFirmwareUpdateWorker(recordProgress), 17);
-    EXPECT_EQ(device.updates, 1);
-    EXPECT_TRUE(device.lockHeld);
+    setCurrentDevice(&nullDevice);
+    nullDevice.openState = NeedsUpdate;
+    EXPECT_EQ(runFirmwareUpdateWorker(checkLock), 64);
+    setCurrentDevice(&board);
+    board.openState = Streaming;
+    EXPECT_EQ(runFirmwareUpdateWorker(checkLock), 64);
+    EXPECT_EQ(progressCalls, 0);
+    board.openState = NeedsUpdate;
+    EXPECT_EQ(runFirmwareUpdateWorker(checkLock), 300);
+    EXPECT_GT(progressCalls, 0);
+    EXPECT_TRUE(lockHeld);
     setCurrentDevice(previous);
 }
 

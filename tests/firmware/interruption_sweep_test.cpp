@@ -16,7 +16,7 @@
 #include "firmware/firmware_update.h"
 #include "sim_link.h"
 #include "support/private_folders.h"
-#include "usb/sim_board.h"
+#include "usb/sim/sim_board.h"
 
 namespace {
 
@@ -113,7 +113,7 @@ std::string interruptThenRetry(usb::SimBoard& board, uint64_t k, bool restart, L
     std::optional<_KestrelDevice> device(std::in_place, &board);
     if (!device->open(nullptr) || device->openState != NeedsUpdate) return "not waiting for an update";
     board.flash().unplugAfter(k);
-    const int cut = device->updateFirmware(nullptr, nullptr);
+    const int cut = updateFirmware(*device, nullptr);
     if (cut == 0) return "the cut-off update reported success";
 
     // The board is pulled out and put back; with a restart the program
@@ -124,7 +124,7 @@ std::string interruptThenRetry(usb::SimBoard& board, uint64_t k, bool restart, L
     board.replug();
     if (restart) device.emplace(&board);
     if (!device->open(nullptr) || device->openState != NeedsUpdate) return "not waiting for the retry";
-    if (const int code = device->updateFirmware(nullptr, nullptr); code != 0)
+    if (const int code = updateFirmware(*device, nullptr); code != 0)
         return "retry failed with " + std::to_string(code) + " after " + std::to_string(cut);
 
     const uint8_t* flash = board.flash().data();

@@ -11,7 +11,7 @@
 #include "core/device.h"
 #include "firmware/flash_link.h"
 #include "firmware/flash_protocol.h"
-#include "usb/sim_flash.h"
+#include "usb/sim/sim_flash.h"
 
 struct Transfer {
     bool in;

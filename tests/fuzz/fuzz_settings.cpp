@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 namespace {
 

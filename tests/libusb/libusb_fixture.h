@@ -11,7 +11,7 @@
 #include "core/device.h"
 #include "support/debug_capture.h"
 #include "support/private_folders.h"
-#include "usb/sim_board.h"
+#include "usb/sim/sim_board.h"
 #include "usbemu/usbdevfs_board.h"
 
 class LibusbBoardTest : public ::testing::Test {

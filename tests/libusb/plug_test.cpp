@@ -98,7 +98,7 @@ TEST_F(LibusbBoardTest, AFullFirmwareUpdateThenTheBoardComesBackUpToDate) {
     ASSERT_TRUE(kestrelDevice.open(nullptr));
     ASSERT_EQ(kestrelDevice.openState, NeedsUpdate);
     const int node = board->deviceNumber();
-    EXPECT_EQ(kestrelDevice.updateFirmware(nullptr, [](int) {}), 0) << debug.text();
+    EXPECT_EQ(updateFirmware(kestrelDevice, [](int) {}), 0) << debug.text();
     setFirmwareResources(nullptr, 0);
     EXPECT_TRUE(std::equal(image.begin(), image.end(), model.flash().data()));
 
@@ -122,7 +122,7 @@ TEST_F(LibusbBoardTest, RemovedDuringTheUpdateOrTheConfigReadFailsCleanly) {
         waitFor([&] { return model.flash().transfers() > 200; });
         model.unplug();
     });
-    EXPECT_NE(kestrelDevice.updateFirmware(nullptr, [](int) {}), 0);
+    EXPECT_NE(updateFirmware(kestrelDevice, [](int) {}), 0);
     puller.join();
     setFirmwareResources(nullptr, 0);
     kestrelDevice.close();

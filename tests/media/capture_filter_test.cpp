@@ -10,7 +10,7 @@
 #include "display/decode.h"
 #include "record/capture_filter.h"
 #include "support/debug_capture.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -138,8 +138,8 @@ TEST_F(CaptureFilterTest, FramesTakeSlotsOnTheTimeLine) {
         EXPECT_EQ(filter->pushFrame(&frames[i].frame), S_OK);
         EXPECT_EQ(frames[i].frame.refCount, rows[i].queued ? 2 : 1);
         int64_t stamp = 0, skipped = 0;
-        filter->getStat(2, &stamp);
-        filter->getStat(1, &skipped);
+        filter->getStat(kStatStreamTime, &stamp);
+        filter->getStat(kStatSlotsSkipped, &skipped);
         EXPECT_EQ(stamp, rows[i].slot * k30);
         EXPECT_EQ(skipped, rows[i].skipped);
         if (rows[i].queued) {
@@ -170,7 +170,7 @@ TEST_F(CaptureFilterTest, FirstSampleStartsAtZeroAndTheGapFollows) {
     EXPECT_EQ(sink.samples[2].start, 4 * k30);
     EXPECT_TRUE(sink.samples[2].sync);
     int64_t delivered = 0;
-    filter->getStat(0, &delivered);
+    filter->getStat(kStatFramesDelivered, &delivered);
     EXPECT_EQ(delivered, 3);
 }
 

@@ -6,7 +6,7 @@
 
 #include "record/recording.h"
 #include "support/debug_capture.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -23,9 +23,9 @@
 #include "display/decode.h"
 #include "record/recording.h"
 #include "support/debug_capture.h"
-#include "ui/settings.h"
-#include "usb/sim_board.h"
-#include "usb/sim_picture.h"
+#include "settings/settings.h"
+#include "usb/sim/sim_board.h"
+#include "usb/sim/sim_picture.h"
 
 namespace recording_fixture {
 

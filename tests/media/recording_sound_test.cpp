@@ -147,7 +147,7 @@ TEST_F(RecordingTest, ChildRecordsUntilKilled) {
     for (int i = 0; i < 600; ++i) {
         feedBoard(std::chrono::milliseconds(100));
         int64_t t = 0;
-        if (IKestrelCaptureApp* app = recordingApp()) app->getStat(2, &t);
+        if (IKestrelCaptureApp* app = recordingApp()) app->getStat(kStatStreamTime, &t);
         std::ofstream(progress + ".new") << static_cast<double>(t) / 1e7;
         fs::rename(progress + ".new", progress);
     }

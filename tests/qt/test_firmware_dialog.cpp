@@ -17,7 +17,7 @@
 #include "firmware/firmware_update.h"
 #include "firmware/qt/firmware_dialog.h"
 #include "support/private_folders.h"
-#include "usb/sim_board.h"
+#include "usb/sim/sim_board.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include "record/qt/video_codec_dialog.h"
 #include "record/recording.h"
 #include "support/debug_capture.h"
-#include "ui/qt/audio_settings_dialog.h"
-#include "ui/settings.h"
+#include "app/audio_settings_dialog.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <QSlider>
 
 #include "core/capture_core.h"
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 #include "core/link_stats.h"
 #include "record/recording.h"
 #include "test_ui_support.h"
-#include "ui/qt/debug_console.h"
+#include "app/debug_console.h"
 
 namespace {
 

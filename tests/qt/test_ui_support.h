@@ -12,10 +12,10 @@
 #include "core/link_stats.h"
 #include "display/decode.h"
 #include "display/qt/screen_window.h"
-#include "ui/qt/control_window.h"
-#include "ui/qt/kestrel_app.h"
-#include "ui/settings.h"
-#include "usb/sim_board.h"
+#include "app/control_window.h"
+#include "app/kestrel_app.h"
+#include "settings/settings.h"
+#include "usb/sim/sim_board.h"
 
 class TestApp {
 public:

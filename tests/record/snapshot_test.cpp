@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "core/status_line.h"
+#include "base/status_line.h"
 #include "display/decode.h"
 #include "png_parser.h"
 #include "record/snapshot.h"
 #include "test_images.h"
-#include "ui/settings.h"
-#include "usb/sim_picture.h"
+#include "settings/settings.h"
+#include "usb/sim/sim_picture.h"
 
 using namespace pngtest;
 

@@ -2,7 +2,7 @@
 #include <filesystem>
 
 #include "settings_fixture.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 class OutputFolderTest : public SettingsTest {
 protected:

@@ -7,7 +7,7 @@
 
 #include "settings_fixture.h"
 #include "support/debug_capture.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 TEST(Utf16Field, ConvertsBothWaysAndCutsSafely) {
     struct Case {

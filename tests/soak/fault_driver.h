@@ -10,7 +10,7 @@
 #include <random>
 
 #include "soak_host.h"
-#include "usb/sim_board.h"
+#include "usb/sim/sim_board.h"
 
 namespace soak {
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "core/capture_core.h"
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 #include "core/link_stats.h"
 #include "fault_driver.h"
 #include "soak_host.h"

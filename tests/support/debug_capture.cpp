@@ -3,7 +3,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 
 DebugCapture::DebugCapture() : fd_(::memfd_create("debug", 0)), previous_(debugOutput()) {
     setDebugOutput(fd_);

@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "support/debug_capture.h"
-#include "ui/qt/board_chooser.h"
-#include "ui/qt/board_chooser_dialog.h"
-#include "ui/qt/control_window.h"
-#include "ui/qt/kestrel_app.h"
+#include "app/board_chooser.h"
+#include "app/board_chooser_dialog.h"
+#include "app/control_window.h"
+#include "app/kestrel_app.h"
 #include "usb/libusb/libusb_backend.h"
 
 namespace {

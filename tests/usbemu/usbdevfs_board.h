@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "usb/sim_board.h"
+#include "usb/sim/sim_board.h"
 
 namespace usbemu {
 

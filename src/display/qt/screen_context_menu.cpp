@@ -2,9 +2,9 @@
 // item carries (ScreenWindow::command carries them out).
 #include <QMenu>
 
+#include "display/qt/screen_host.h"
 #include "display/qt/screen_window.h"
-#include "record/recording.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 std::unique_ptr<QMenu> ScreenWindow::createContextMenu() {
     auto menu = std::make_unique<QMenu>();
@@ -26,7 +26,7 @@ std::unique_ptr<QMenu> ScreenWindow::createContextMenu() {
     item(types, QStringLiteral("DS (upscaled)"), kCmdTypeUpscaled, type == 5);
     item(types, QStringLiteral("DS (1:1)"), kCmdTypeOneToOne, type == 6);
     // The recording's region was fixed by the display type it started with.
-    types->menuAction()->setEnabled(!recordingRunning());
+    types->menuAction()->setEnabled(!host_.recordingRunning());
 
     item(menu.get(), QStringLiteral("Split Window\tF2"), kCmdSplit, settings.splitWindows != 0);
     item(menu.get(), QStringLiteral("Always on top\tF3"), kCmdAlwaysOnTop, settings.alwaysOnTop != 0);

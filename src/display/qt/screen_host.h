@@ -19,4 +19,6 @@ public:
     virtual void postSnapshot() = 0;
     // The screen the windows open on (the control window's); null: the primary.
     virtual QScreen* hostScreen() const = 0;
+    // A recording runs: its region is fixed, and the screensaver stays off.
+    virtual bool recordingRunning() const = 0;
 };

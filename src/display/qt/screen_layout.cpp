@@ -4,11 +4,10 @@
 #include <QScreen>
 #include <algorithm>
 
-#include "core/fatal.h"
+#include "base/fatal.h"
 #include "display/decode.h"
 #include "display/qt/screen_host.h"
-#include "record/recording.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 ScreenLayout::ScreenLayout(ScreenHost& host) : host_(host) {
     inhibitorPoll_.setInterval(1000);
@@ -18,7 +17,7 @@ ScreenLayout::ScreenLayout(ScreenHost& host) : host_(host) {
 
 void ScreenLayout::updateInhibitor() {
     const bool fullScreen = (display1_ && display1_->isFullScreen()) || (display2_ && display2_->isFullScreen());
-    inhibitor_.setInhibited(fullScreen || recordingRunning());
+    inhibitor_.setInhibited(fullScreen || host_.recordingRunning());
 }
 
 void ScreenLayout::closeWindow(ScreenWindow*& window) {

@@ -4,7 +4,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 
 namespace {
 

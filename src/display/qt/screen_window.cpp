@@ -13,15 +13,15 @@
 #include <QStyleHints>
 #include <QSurfaceFormat>
 
-#include "core/debug_log.h"
-#include "core/fatal.h"
+#include "base/debug_log.h"
+#include "base/fatal.h"
 #include "core/link_stats.h"
 #include "display/qt/pointer_hider.h"
 #include "display/qt/screen_host.h"
 #include "display/qt/window_geometry.h"
 #include "display/qt/x11_size_hints.h"
 #include "display/window_fit.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 namespace {
 

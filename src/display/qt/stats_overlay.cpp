@@ -12,13 +12,13 @@
 #include "core/audio_path.h"
 #include "core/audio_ring.h"
 #include "core/link_stats.h"
-#include "record/recording.h"
 
 #include "display/qt/textured_quad_gl.h"
 
 namespace {
 
 std::atomic<StatsOverlay::FrameReadClock> frameReadClock{nullptr};
+std::atomic<StatsOverlay::RecordingClock> recordingClock{nullptr};
 
 constexpr int kPanelWidth = 190;  // logical pixels
 constexpr int kPanelHeight = 78;
@@ -45,6 +45,7 @@ int64_t nowNs() {
 }  // namespace
 
 void StatsOverlay::setFrameReadClock(FrameReadClock clock) { frameReadClock = clock; }
+void StatsOverlay::setRecordingClock(RecordingClock clock) { recordingClock = clock; }
 
 StatsOverlay::StatsOverlay(std::function<void()> changed, QObject* parent)
     : QObject(parent), changed_(std::move(changed)),
@@ -108,16 +109,10 @@ void StatsOverlay::refresh() {
         figures_.cushionMs = int(held / audio::kBytesPerSampleFrame * 1000 / audio::kSampleRate);
     }
 
-    figures_.recording = false;
-    figures_.recordingSeconds = 0;
-    if (recordingRunning()) {
-        if (IKestrelCaptureApp* app = recordingApp()) {
-            int64_t t = 0;  // 100 ns units
-            app->getStat(2, &t);
-            figures_.recording = true;
-            figures_.recordingSeconds = t / 10000000;
-        }
-    }
+    const RecordingClock clock = recordingClock.load();
+    const int64_t seconds = clock ? clock() : -1;
+    figures_.recording = seconds >= 0;
+    figures_.recordingSeconds = seconds >= 0 ? seconds : 0;
     paintPanel();
     if (changed_) changed_();
 }

@@ -52,6 +52,9 @@ public:
     // Where frames' read times come from (steady clock, ns; 0 unknown).
     using FrameReadClock = int64_t (*)(const FrameBuffer* frame);
     static void setFrameReadClock(FrameReadClock clock);
+    // The running recording's length in seconds, or -1 when none runs.
+    using RecordingClock = int64_t (*)();
+    static void setRecordingClock(RecordingClock clock);
 
 private:
     void refresh();

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "firmware/firmware_resources.h"
 #include "firmware/kept_board_data.h"
-#include "usb/sim_board.h"
+#include "usb/sim/sim_board.h"
 
 extern const FirmwareResource demoFirmwareResources[];
 extern const size_t demoFirmwareResourcesCount;

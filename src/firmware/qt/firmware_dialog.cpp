@@ -17,7 +17,7 @@
 #include "core/device.h"
 #include "firmware/firmware_worker.h"
 #include "firmware/update_failure.h"
-#include "ui/qt/dialog_units.h"
+#include "widgets/dialog_units.h"
 
 namespace {
 

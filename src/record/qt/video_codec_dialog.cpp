@@ -10,12 +10,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 #include "record/capture_filter.h"
 #include "record/qt/compressor_boxes.h"
 #include "record/recording.h"
-#include "ui/qt/dialog_controls.h"
-#include "ui/settings.h"
+#include "widgets/dialog_controls.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <sstream>
 #include <thread>
 
-#include "core/debug_log.h"
-#include "core/status_line.h"
-#include "ui/settings.h"
+#include "base/debug_log.h"
+#include "base/status_line.h"
+#include "settings/settings.h"
 #include "usb/libusb/usb_ids.h"
 
 namespace usb {

@@ -1,4 +1,4 @@
-#include "ui/status_composer.h"
+#include "app/status_composer.h"
 
 #include <gtest/gtest.h>
 

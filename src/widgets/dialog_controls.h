@@ -7,7 +7,7 @@
 #include <QString>
 #include <algorithm>
 
-#include "ui/qt/dialog_units.h"
+#include "widgets/dialog_units.h"
 
 template <typename Control>
 Control* placeControl(QWidget* parent, const DialogUnits& units, const char* name, int x, int y, int w,

@@ -2,8 +2,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "core/fatal.h"
-#include "core/status_line.h"
+#include "base/fatal.h"
+#include "base/status_line.h"
 
 namespace {
 std::atomic<FatalErrorHandler> fatalHandler{nullptr};

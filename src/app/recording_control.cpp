@@ -1,9 +1,9 @@
-#include "ui/qt/recording_control.h"
+#include "app/recording_control.h"
 
 #include <QPushButton>
 
 #include "record/recording.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 RecordingControl::RecordingControl(QPushButton* record, QWidget* videoSettings,
                                    QWidget* audioSettings, StatusSink status)

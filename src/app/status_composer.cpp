@@ -1,4 +1,4 @@
-#include "ui/status_composer.h"
+#include "app/status_composer.h"
 
 std::string StatusComposer::message(const std::string& text, bool recording, uint64_t nowMs) {
     message_ = text;

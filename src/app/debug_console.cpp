@@ -1,4 +1,4 @@
-#include "ui/qt/debug_console.h"
+#include "app/debug_console.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <QFontDatabase>
 #include <QSocketNotifier>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 #include "core/monitor.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/qt/control_window.h"
+#include "app/control_window.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,17 +16,17 @@
 
 #include "core/audio_path.h"
 #include "core/device.h"
-#include "core/heap_release.h"
+#include "base/heap_release.h"
 #include "display/decode.h"
 #include "record/qt/video_codec_dialog.h"
 #include "record/recording.h"
 #include "record/snapshot.h"
-#include "ui/qt/audio_settings_dialog.h"
-#include "ui/qt/board_chooser.h"
-#include "ui/qt/debug_console.h"
-#include "ui/qt/dialog_controls.h"
-#include "ui/qt/recording_control.h"
-#include "ui/settings.h"
+#include "app/audio_settings_dialog.h"
+#include "app/board_chooser.h"
+#include "app/debug_console.h"
+#include "widgets/dialog_controls.h"
+#include "app/recording_control.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -230,3 +230,5 @@ void ControlWindow::forwardVolumeKey(const QKeyEvent& event) {
 void ControlWindow::postSnapshot() {
     QMetaObject::invokeMethod(this, [this] { requestSnapshot(); }, Qt::QueuedConnection);
 }
+
+bool ControlWindow::recordingRunning() const { return ::recordingRunning(); }

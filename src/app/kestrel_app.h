@@ -3,7 +3,7 @@
 // and the UI tests build the whole program through this class.
 #include <memory>
 
-#include "ui/qt/qt_core_host.h"
+#include "app/qt_core_host.h"
 
 namespace usb {
 class Backend;

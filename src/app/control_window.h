@@ -10,7 +10,7 @@
 #include "core/frame_buffer.h"
 #include "display/qt/screen_host.h"
 #include "display/qt/screen_layout.h"
-#include "ui/status_composer.h"
+#include "app/status_composer.h"
 
 class QLabel;
 class QPushButton;
@@ -67,6 +67,7 @@ public:
     void forwardVolumeKey(const QKeyEvent& event) override;
     void postSnapshot() override;
     QScreen* hostScreen() const override { return screen(); }
+    bool recordingRunning() const override;
 
 Q_SIGNALS:
     void closed();

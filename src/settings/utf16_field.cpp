@@ -1,7 +1,7 @@
 // Conversions between the record's fixed UTF-16 fields and UTF-8 strings.
 #include <cstring>
 
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 namespace {
 

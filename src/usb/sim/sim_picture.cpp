@@ -9,11 +9,11 @@
 // Once a second (every 60th frame) a white square lights low in the middle of
 // the top screen and the sound of the same frame opens with a loud pulse:
 // the two markers of one instant, for measuring sound against picture.
-#include "usb/sim_picture.h"
+#include "usb/sim/sim_picture.h"
 
 #include <cmath>
 
-#include "usb/sim_board.h"
+#include "usb/sim/sim_board.h"
 
 namespace usb {
 

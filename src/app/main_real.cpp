@@ -1,9 +1,9 @@
 // The application on a real capture board, reached through libusb.
 #include <memory>
 
-#include "core/fatal.h"
-#include "ui/qt/board_chooser.h"
-#include "ui/qt/kestrel_app.h"
+#include "base/fatal.h"
+#include "app/board_chooser.h"
+#include "app/kestrel_app.h"
 #include "usb/libusb/usb_device_list.h"
 #include "usb/libusb/libusb_backend.h"
 

@@ -1,4 +1,4 @@
-#include "usb/sim_flash.h"
+#include "usb/sim/sim_flash.h"
 
 #include <algorithm>
 #include <chrono>

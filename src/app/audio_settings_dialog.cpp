@@ -1,4 +1,4 @@
-#include "ui/qt/audio_settings_dialog.h"
+#include "app/audio_settings_dialog.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -10,10 +10,10 @@
 #include <algorithm>
 
 #include "core/audio_path.h"
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 #include "record/recording.h"
-#include "ui/qt/dialog_controls.h"
-#include "ui/settings.h"
+#include "widgets/dialog_controls.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "ui/qt/qt_core_host.h"
+#include "app/qt_core_host.h"
 
 #include <QMetaObject>
 
 #include "firmware/qt/firmware_dialog.h"
-#include "ui/qt/board_chooser.h"
-#include "ui/qt/control_window.h"
+#include "app/board_chooser.h"
+#include "app/control_window.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 uint32_t snapshotCounter = 0;
 uint32_t recordingCounter = 0;

@@ -1,4 +1,4 @@
-#include "ui/settings_paths.h"
+#include "settings/settings_paths.h"
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 namespace {
 

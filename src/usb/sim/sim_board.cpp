@@ -1,11 +1,11 @@
-#include "usb/sim_board.h"
+#include "usb/sim/sim_board.h"
 
 #include <pthread.h>
 
 #include <algorithm>
 #include <cstring>
 
-#include "usb/sim_picture.h"
+#include "usb/sim/sim_picture.h"
 
 namespace usb {
 

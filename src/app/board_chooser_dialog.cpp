@@ -1,4 +1,4 @@
-#include "ui/qt/board_chooser_dialog.h"
+#include "app/board_chooser_dialog.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,4 +1,4 @@
-#include "ui/qt/quit_signals.h"
+#include "app/quit_signals.h"
 
 #include <fcntl.h>
 #include <cerrno>

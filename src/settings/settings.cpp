@@ -1,5 +1,5 @@
 // The settings record: defaults, the stored copy's checks, load and save.
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,8 +9,8 @@
 #include <memory>
 #include <new>
 
-#include "core/debug_log.h"
-#include "ui/settings_paths.h"
+#include "base/debug_log.h"
+#include "settings/settings_paths.h"
 
 Settings settings;
 std::vector<uint8_t> videoCodecSettings;

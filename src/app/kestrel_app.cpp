@@ -1,4 +1,4 @@
-#include "ui/qt/kestrel_app.h"
+#include "app/kestrel_app.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -6,16 +6,16 @@
 
 #include "core/audio_path.h"
 #include "core/capture_core.h"
-#include "core/fatal.h"
+#include "base/fatal.h"
 #include "core/sdl/sdl_audio_engine.h"
-#include "core/status_line.h"
+#include "base/status_line.h"
 #include "display/qt/stats_overlay.h"
 #include "record/qt/video_codec_dialog.h"
 #include "record/recording.h"
-#include "ui/qt/board_chooser.h"
-#include "ui/qt/control_window.h"
-#include "ui/qt/quit_signals.h"
-#include "ui/settings.h"
+#include "app/board_chooser.h"
+#include "app/control_window.h"
+#include "app/quit_signals.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -64,6 +64,7 @@ KestrelApp::KestrelApp() {
     setCodecDialogHook(askForCodec);
     readClockHost.store(&host_);
     StatsOverlay::setFrameReadClock(frameReadAt);
+    StatsOverlay::setRecordingClock(recordingSeconds);
 }
 
 KestrelApp::~KestrelApp() {
@@ -71,6 +72,7 @@ KestrelApp::~KestrelApp() {
     setCodecDialogHook(nullptr);
     setStatusLineHandler(nullptr);
     StatsOverlay::setFrameReadClock(nullptr);
+    StatsOverlay::setRecordingClock(nullptr);
     readClockHost.store(nullptr);
 }
 

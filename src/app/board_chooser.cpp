@@ -1,4 +1,4 @@
-#include "ui/qt/board_chooser.h"
+#include "app/board_chooser.h"
 
 #include <QFile>
 #include <cstdio>
@@ -6,12 +6,12 @@
 #include <sstream>
 
 #include "core/capture_core.h"
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 #include "core/device.h"
-#include "core/status_line.h"
-#include "ui/qt/board_chooser_dialog.h"
-#include "ui/settings.h"
-#include "ui/settings_paths.h"
+#include "base/status_line.h"
+#include "app/board_chooser_dialog.h"
+#include "settings/settings.h"
+#include "settings/settings_paths.h"
 #include "usb/usb_backend.h"
 
 namespace {

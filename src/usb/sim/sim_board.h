@@ -44,7 +44,7 @@
 #include <thread>
 #include <vector>
 
-#include "usb/sim_flash.h"
+#include "usb/sim/sim_flash.h"
 #include "usb/usb_backend.h"
 
 namespace usb {

@@ -1,4 +1,4 @@
-#include "core/heap_release.h"
+#include "base/heap_release.h"
 
 #include <malloc.h>
 
