@@ -73,46 +73,7 @@ void readerLoop(CoreHost* host) {
             if (!stopFlag.load()) debugPrintf("read_thread starved\n");
             continue;
         }
-        FrameBuffer* buffer = freeQueue.pop();
-
-        int status;
-        if (currentDevice()->openState == Streaming) {
-            std::lock_guard<std::mutex> lock(deviceLock);
-            status = currentDevice()->readFrame(buffer);
-        } else {
-            status = FRAME_ERROR;
-            buffer->audioLength = 0;
-        }
-
-        if (status == FRAME_SKIP) {
-            if (skipRun < kMaxSkipRun) {
-                ++skipRun;
-                linkStats.skips.fetch_add(1, std::memory_order_relaxed);
-                debugPrintf("FRAME_SKIP\n");
-                freeQueue.push(buffer);
-                pushAudio(buffer->audioData, 0);
-                continue;
-            }
-            status = FRAME_ERROR;
-        }
-        if (status == FRAME_ERROR) {
-            linkStats.errors.fetch_add(1, std::memory_order_relaxed);
-            std::memset(buffer->videoStorage, 0, kFrameVideoBytes);
-            debugPrintf("FRAME_ERROR\n");
-        }
-        buffer->status = status;
-        skipRun = 0;
-
-        if (buffer->audioLength % 4 != 0) {
-            buffer->audioLength &= ~3;
-            debugPrintf("? odd audio byte count\n");
-        }
-        pushAudio(buffer->audioData, buffer->audioLength);
-
-        // A frame the UI could not take goes back to the pool instead of being lost.
-        if (!host->postFrameReady(buffer)) freeQueue.push(buffer);
-
-        if (status == FRAME_ERROR) pauseAfterError();
+        if (readIntoBuffer(*host, freeQueue.pop(), skipRun) == FRAME_ERROR) pauseAfterError();
     }
 
     {
@@ -156,6 +117,47 @@ void awaitOldReader() {
         std::this_thread::sleep_for(5ms);
 }
 }  // namespace
+
+int readIntoBuffer(CoreHost& host, FrameBuffer* buffer, int& skipRun) {
+    FrameQueue& freeQueue = framePool.freeQueue;
+    int status;
+    if (currentDevice()->openState == Streaming) {
+        std::lock_guard<std::mutex> lock(deviceLock);
+        status = currentDevice()->readFrame(buffer);
+    } else {
+        status = FRAME_ERROR;
+        buffer->audioLength = 0;
+    }
+
+    if (status == FRAME_SKIP) {
+        if (skipRun < kMaxSkipRun) {
+            ++skipRun;
+            linkStats.skips.fetch_add(1, std::memory_order_relaxed);
+            debugPrintf("FRAME_SKIP\n");
+            freeQueue.push(buffer);
+            pushAudio(buffer->audioData, 0);
+            return FRAME_SKIP;
+        }
+        status = FRAME_ERROR;
+    }
+    if (status == FRAME_ERROR) {
+        linkStats.errors.fetch_add(1, std::memory_order_relaxed);
+        std::memset(buffer->videoStorage, 0, kFrameVideoBytes);
+        debugPrintf("FRAME_ERROR\n");
+    }
+    buffer->status = status;
+    skipRun = 0;
+
+    if (buffer->audioLength % 4 != 0) {
+        buffer->audioLength &= ~3;
+        debugPrintf("? odd audio byte count\n");
+    }
+    pushAudio(buffer->audioData, buffer->audioLength);
+
+    // A frame the UI could not take goes back to the pool instead of being lost.
+    if (!host.postFrameReady(buffer)) freeQueue.push(buffer);
+    return status;
+}
 
 void resetFramePool() {
     framePool.freeQueue.reset();
