@@ -81,13 +81,13 @@ BOARD_INPUT_SRC := src/core/capture_core.cpp src/core/frame_pool.cpp src/core/de
     src/core/link_stats.cpp src/core/audio_path.cpp src/core/audio_ring.cpp src/usb/last_error.cpp \
     src/display/decode.cpp src/display/convert_columns.cpp src/display/stuck_bits.cpp \
     src/settings/settings.cpp src/settings/settings_paths.cpp src/settings/utf16_field.cpp \
-    src/settings/output_folder.cpp src/base/debug_log.cpp src/base/hooks.cpp
+    src/settings/output_folder.cpp src/base/debug_log.cpp src/base/debug_log_file.cpp src/base/hooks.cpp
 fuzz: deps
 	@command -v clang++ >/dev/null || { $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq clang >/dev/null; }
 	@mkdir -p $(BUILD)/fuzz/corpus $(BUILD)/fuzz/settings_corpus $(BUILD)/fuzz/board_corpus
 	$(FUZZ_CXX) tests/fuzz/fuzz_inflate.cpp src/firmware/inflate.cpp -lz -o $(BUILD)/fuzz/fuzz_inflate
 	$(FUZZ_CXX) tests/fuzz/fuzz_settings.cpp src/settings/settings.cpp src/settings/settings_paths.cpp \
-	  src/settings/utf16_field.cpp src/settings/output_folder.cpp src/base/debug_log.cpp -o $(BUILD)/fuzz/fuzz_settings
+	  src/settings/utf16_field.cpp src/settings/output_folder.cpp src/base/debug_log.cpp src/base/debug_log_file.cpp -o $(BUILD)/fuzz/fuzz_settings
 	$(FUZZ_CXX) tests/fuzz/fuzz_board_input.cpp $(BOARD_INPUT_SRC) -o $(BUILD)/fuzz/fuzz_board_input
 	$(BUILD)/fuzz/fuzz_inflate $(FUZZ_RUN) -max_len=65536 $(BUILD)/fuzz/corpus tests/fuzz/seeds
 	$(BUILD)/fuzz/fuzz_settings $(FUZZ_RUN) -max_len=8192 $(BUILD)/fuzz/settings_corpus tests/fuzz/settings_seeds

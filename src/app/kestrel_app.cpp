@@ -6,6 +6,8 @@
 
 #include "core/audio_path.h"
 #include "core/capture_core.h"
+#include "base/debug_log.h"
+#include "base/debug_log_file.h"
 #include "base/fatal.h"
 #include "core/sdl/sdl_audio_engine.h"
 #include "base/status_line.h"
@@ -16,6 +18,7 @@
 #include "app/control_window.h"
 #include "app/quit_signals.h"
 #include "settings/settings.h"
+#include "settings/settings_paths.h"
 
 namespace {
 
@@ -50,6 +53,25 @@ std::atomic<const QtCoreHost*> readClockHost{nullptr};
 int64_t frameReadAt(const FrameBuffer* frame) {
     const QtCoreHost* host = readClockHost.load();
     return host ? host->postedAt(frame) : 0;
+}
+
+// $XDG_STATE_HOME/Wren Capture, or ~/.local/state/Wren Capture.
+std::string logFolder() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    std::string base = state && state[0] == '/' ? std::string(state) : std::string();
+    if (base.empty()) {
+        const std::string home = homeFolder();
+        if (home.empty()) return {};
+        base = home + "/.local/state";
+    }
+    return base + "/Wren Capture";
+}
+
+// The debug lines also go to a file the user can attach to a bug report.
+void openLogFile() {
+    const std::string folder = logFolder();
+    if (folder.empty() || !makeFolders(folder) || !openDebugLogFile(folder)) return;
+    debugPrintf("Kestrel Capture %s started\n", KESTREL_VERSION);
 }
 
 }  // namespace
@@ -117,6 +139,7 @@ int runKestrelCapture(usb::Backend& backend) {
     static char* argv[] = {name, nullptr};
     int argc = 1;
     QuitSignals::catchEarly();
+    openLogFile();
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(QStringLiteral("Kestrel Capture"));
@@ -135,5 +158,6 @@ int runKestrelCapture(usb::Backend& backend) {
     if (signalled) app.controlWindow()->close();
     if (!app.controlWindow()->hasClosed()) application.exec();
     app.shutdown();
+    closeDebugLogFile();
     return 0;
 }
