@@ -1,10 +1,13 @@
 // What a user reaches for when something goes wrong: the log folder from the
-// debug console's menu.
+// debug console's menu, and the About box with the versions in use.
 #include <QDesktopServices>
 #include <QMenu>
+#include <QMessageBox>
+#include <QRegularExpression>
 #include <QPlainTextEdit>
 #include <QTimer>
 
+#include "app/about_box.h"
 #include "app/debug_console.h"
 #include "base/debug_log.h"
 #include "base/debug_log_file.h"
@@ -85,6 +88,32 @@ private Q_SLOTS:
         QVERIFY(log.open(QIODevice::ReadOnly));
         QVERIFY(log.readAll().contains(" a line for the report\n"));
         t->control().toggleDebugConsole();
+    }
+
+    void aboutBoxNamesVersionLicenceAndLibraries() {
+        setUsbStackVersion([] { return std::string("libusb 9.8.7"); });
+        QString shown;
+        QTimer::singleShot(300, [&shown] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            shown = box->windowTitle() + "\n" + box->text();
+            box->accept();
+        });
+        chooseInNextPopup("&About Kestrel Capture");
+        openContextMenu(&t->control());
+        setUsbStackVersion(nullptr);
+
+        const QStringList lines = shown.split('\n');
+        QVERIFY2(lines.size() == 8, qPrintable(shown));
+        QCOMPARE(lines[0], QString("About Kestrel Capture"));
+        QVERIFY(QRegularExpression(R"(^Kestrel Capture \d+\.\d+$)").match(lines[1]).hasMatch());
+        QVERIFY(lines[2].contains("GPL-3.0-or-later"));
+        QCOMPARE(lines[4], QString("Qt ") + qVersion());
+        QVERIFY2(QRegularExpression(R"(^SDL 2\.\d+\.\d+$)").match(lines[5]).hasMatch(), qPrintable(lines[5]));
+        QVERIFY2(QRegularExpression(R"(^FFmpeg \S+ \(libavcodec \d+\.\d+\.\d+\)$)").match(lines[6]).hasMatch(),
+                 qPrintable(lines[6]));
+        QCOMPARE(lines[7], QString("libusb 9.8.7"));
+        QCOMPARE(QString::fromStdString(aboutText()).split('\n').last(), QString("USB: simulated board"));
     }
 };
 
