@@ -78,7 +78,7 @@ FUZZ_RUN  = -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -timeout=10 -ar
 # What the board sends, through the device link, the reader's pass, the
 # audio path and the decoder.
 BOARD_INPUT_SRC := src/core/capture_core.cpp src/core/frame_pool.cpp src/core/device.cpp \
-    src/core/link_stats.cpp src/core/audio_path.cpp src/core/audio_ring.cpp src/usb/last_error.cpp \
+    src/core/link_stats.cpp src/core/audio_path.cpp src/core/audio_ring.cpp src/core/thread_priority.cpp src/usb/last_error.cpp \
     src/display/decode.cpp src/display/convert_columns.cpp src/display/stuck_bits.cpp \
     src/settings/settings.cpp src/settings/settings_paths.cpp src/settings/utf16_field.cpp \
     src/settings/output_folder.cpp src/base/debug_log.cpp src/base/debug_log_file.cpp src/base/hooks.cpp

@@ -16,6 +16,7 @@
 #include "base/debug_log.h"
 #include "base/debug_log_file.h"
 #include "core/monitor.h"
+#include "core/thread_priority.h"
 
 namespace {
 
@@ -54,6 +55,8 @@ void DebugConsole::openConsole() {
     open_ = true;
     show();
     raise();
+    if (const std::string priority = readerPriority(); !priority.empty())
+        debugPrintf("reader priority: %s\n", priority.c_str());
     startMonitor();
 }
 

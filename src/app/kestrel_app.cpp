@@ -6,6 +6,7 @@
 
 #include "core/audio_path.h"
 #include "core/capture_core.h"
+#include "core/thread_priority.h"
 #include "base/debug_log.h"
 #include "base/debug_log_file.h"
 #include "base/fatal.h"
@@ -17,6 +18,7 @@
 #include "app/board_chooser.h"
 #include "app/control_window.h"
 #include "app/quit_signals.h"
+#include "app/realtime_kit.h"
 #include "settings/settings.h"
 #include "settings/settings_paths.h"
 
@@ -84,6 +86,7 @@ KestrelApp::KestrelApp() {
     setFatalErrorHandler(showFatalError);
     setStatusLineHandler(showStatusLine);
     setCodecDialogHook(askForCodec);
+    setPriorityServiceHook(askRealtimeKit);
     readClockHost.store(&host_);
     StatsOverlay::setFrameReadClock(frameReadAt);
     StatsOverlay::setRecordingClock(recordingSeconds);
@@ -92,6 +95,7 @@ KestrelApp::KestrelApp() {
 KestrelApp::~KestrelApp() {
     shutdown();
     setCodecDialogHook(nullptr);
+    setPriorityServiceHook(nullptr);
     setStatusLineHandler(nullptr);
     StatsOverlay::setFrameReadClock(nullptr);
     StatsOverlay::setRecordingClock(nullptr);

@@ -1,8 +1,6 @@
 #include "core/capture_core.h"
 
 #include <pthread.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -16,6 +14,7 @@
 #include "core/device.h"
 #include "base/fatal.h"
 #include "core/link_stats.h"
+#include "core/thread_priority.h"
 
 FramePool framePool;
 
@@ -62,8 +61,8 @@ void pauseAfterError() {
 
 void readerLoop(CoreHost* host) {
     pthread_setname_np(pthread_self(), "reader");
-    // Above normal priority when the system lets us; fine without.
-    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), -2);
+    // Above normal priority when the system grants it; fine without.
+    raiseReaderPriority();
 
     FrameQueue& freeQueue = framePool.freeQueue;
     int skipRun = 0;
@@ -194,6 +193,7 @@ bool usbThread_start(CoreHost& host, usb::Backend& backend) {
     // The board is opened before the reader's first pass, so that pass does
     // not find an unopened board and deliver a needless black frame.
     connectDevice(nullptr);
+    forgetReaderPriority();
     if (!startReader(&host)) fatalError("usbThread_start() failed");
 
     showFirmwareUpdate();
