@@ -14,7 +14,7 @@ void setUsbStackVersion(UsbStackVersionFn version) { usbStackVersion = version; 
 
 std::string aboutText() {
     std::string text = "Kestrel Capture " KESTREL_VERSION "\n";
-    text += "Licence: GNU General Public License, version 3 or later (GPL-3.0-or-later)\n\n";
+    text += "Licence: GNU GPL, version 3 or later (GPL-3.0-or-later)\n\n";
     text += std::string("Qt ") + qVersion() + "\n";
     text += "SDL " + sdlVersion() + "\n";
     text += "FFmpeg " + ffmpegVersion() + "\n";
