@@ -1,5 +1,8 @@
 #include "app/kestrel_app.h"
 
+#include <cstdlib>
+#include <string>
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QThread>
