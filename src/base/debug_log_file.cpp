@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -31,6 +32,18 @@ size_t folderLength = 0;
 
 thread_local bool atLineStart = true;
 
+// The last whole-line message written (its hash; 0 for none) and how many
+// times it came again since. Shared by all writers without a lock: two
+// threads racing may miscount a repeat, never lose a different line.
+std::atomic<uint64_t> lastHash{0};
+std::atomic<uint32_t> repeats{0};
+
+uint64_t textHash(const char* text, size_t n) {
+    uint64_t h = 14695981039346656037ull;
+    for (size_t i = 0; i < n; ++i) h = (h ^ static_cast<uint8_t>(text[i])) * 1099511628211ull;
+    return h | 1;
+}
+
 // Writes the stamp to out (room for kStampRoom bytes); returns its length.
 size_t stamp(char* out) {
     timespec now{};
@@ -43,6 +56,17 @@ size_t stamp(char* out) {
     const size_t length = std::min(n + static_cast<size_t>(std::max(more, 0)), kStampRoom);
     std::memcpy(out, text, length);
     return length;
+}
+
+// "(the line before repeated N more times)", stamped, when there were
+// repeats since the last line written; its length (0 for none).
+size_t repeatNote(char* out, size_t room) {
+    const uint32_t repeated = repeats.exchange(0, std::memory_order_relaxed);
+    if (repeated == 0) return 0;
+    size_t used = stamp(out);
+    const int more = std::snprintf(out + used, room - used, "(the line before repeated %u more time%s)\n", repeated,
+                                   repeated == 1 ? "" : "s");
+    return more > 0 ? std::min(used + static_cast<size_t>(more), room - 1) : 0;
 }
 
 int openFresh(int flags) { return ::open(logPath, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | flags, 0600); }
@@ -94,7 +118,15 @@ bool openDebugLogFile(const std::string& folder) {
 }
 
 void closeDebugLogFile() {
+    lastHash.store(0);
     const int fd = logFd.exchange(-1);
+    if (fd >= 0) {
+        char note[128];
+        if (const size_t n = repeatNote(note, sizeof note)) {
+            ssize_t ignored = ::write(fd, note, n);
+            (void)ignored;
+        }
+    }
     if (fd >= 0) retire(fd);
     folderLength = 0;
 }
@@ -106,8 +138,19 @@ std::string debugLogFolder() {
 void appendToDebugLog(const char* text, size_t n) {
     const int fd = logFd.load(std::memory_order_acquire);
     if (fd < 0 || n == 0) return;
+    // A line that repeats the one before (a board that is absent reports an
+    // error four times a second) is counted, not written, so that hours of
+    // it do not push the start of the story out of the file.
+    const bool wholeLines = atLineStart && text[n - 1] == '\n';
+    const uint64_t hash = wholeLines ? textHash(text, n) : 0;
+    if (wholeLines && lastHash.load(std::memory_order_relaxed) == hash) {
+        repeats.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    lastHash.store(hash, std::memory_order_relaxed);
     char out[kMessageRoom];
     size_t used = 0;
+    if (atLineStart) used = repeatNote(out, sizeof out);
     for (size_t i = 0; i < n && used < sizeof out; ++i) {
         if (atLineStart) {
             if (used + kStampRoom + 1 > sizeof out) break;

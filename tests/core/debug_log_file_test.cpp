@@ -76,6 +76,28 @@ TEST_F(DebugLogFileTest, EveryLineStampedConsoleUnchanged) {
     }
 }
 
+// A board that is absent reports an error four times a second: the log
+// counts repeats instead of filling with them, and says so before the next
+// line or at the end.
+TEST_F(DebugLogFileTest, RepeatedLinesAreCounted) {
+    ASSERT_TRUE(openDebugLogFile(folder));
+    for (int i = 0; i < 5; ++i) debugPrintf("FRAME_ERROR\n");
+    debugPrintf("opening %s\n", "/dev/bus/usb/001/002");
+    debugPrintf("FRAME_ERROR\n");
+    debugPrintf("FRAME_ERROR\n");
+    closeDebugLogFile();
+
+    std::vector<std::string> bodies;
+    for (const std::string& line : linesOf(readFile(log))) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match, kStamped)) << line;
+        bodies.push_back(match[1]);
+    }
+    EXPECT_EQ(bodies, (std::vector<std::string>{"FRAME_ERROR", "(the line before repeated 4 more times)",
+                                                "opening /dev/bus/usb/001/002", "FRAME_ERROR",
+                                                "(the line before repeated 1 more time)"}));
+}
+
 // Several threads printing past the limit: both files stay under 1 MiB,
 // the older one is replaced, not multiplied, and no line is torn or lost
 // across the two files beyond what the older file's replacement dropped.
@@ -86,7 +108,8 @@ TEST_F(DebugLogFileTest, RotatesUnderTheLimitWithWholeLines) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([t] {
-            for (int i = 0; i < kLinesEach; ++i) debugPrintf("thread %d line %06d %s\n", t, i, "0123456789abcdef0123456789abcdef0123456789");
+            for (int i = 0; i < kLinesEach; ++i)
+                debugPrintf("thread %d line %06d %s\n", t, i, "0123456789abcdef0123456789abcdef0123456789");
         });
     for (std::thread& thread : threads) thread.join();
     closeDebugLogFile();
