@@ -4,7 +4,9 @@
 // has something to attach to a bug report. The file is kept under
 // kDebugLogLimit bytes: when a line would pass it, the file becomes
 // kestrel-capture.log.1 (replacing an older one) and a new file begins.
-// Writers on any thread append with one write() per message and take no lock.
+// A line repeating the one before is counted and noted once another line
+// comes (or the log closes). Writers on any thread append with one write()
+// per message and take no lock.
 #include <cstddef>
 #include <string>
 
