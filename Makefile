@@ -75,14 +75,23 @@ bench: build
 FUZZ_SECONDS ?= 60
 FUZZ_CXX := clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -Isrc
 FUZZ_RUN  = -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -timeout=10 -artifact_prefix=$(BUILD)/fuzz/
+# What the board sends, through the device link, the reader's pass, the
+# audio path and the decoder.
+BOARD_INPUT_SRC := src/core/capture_core.cpp src/core/frame_pool.cpp src/core/device.cpp \
+    src/core/link_stats.cpp src/core/audio_path.cpp src/core/audio_ring.cpp src/core/thread_priority.cpp src/usb/last_error.cpp \
+    src/display/decode.cpp src/display/convert_columns.cpp src/display/stuck_bits.cpp \
+    src/settings/settings.cpp src/settings/settings_paths.cpp src/settings/utf16_field.cpp \
+    src/settings/output_folder.cpp src/base/debug_log.cpp src/base/debug_log_file.cpp src/base/hooks.cpp
 fuzz: deps
 	@command -v clang++ >/dev/null || { $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq clang >/dev/null; }
-	@mkdir -p $(BUILD)/fuzz/corpus $(BUILD)/fuzz/settings_corpus
+	@mkdir -p $(BUILD)/fuzz/corpus $(BUILD)/fuzz/settings_corpus $(BUILD)/fuzz/board_corpus
 	$(FUZZ_CXX) tests/fuzz/fuzz_inflate.cpp src/firmware/inflate.cpp -lz -o $(BUILD)/fuzz/fuzz_inflate
 	$(FUZZ_CXX) tests/fuzz/fuzz_settings.cpp src/settings/settings.cpp src/settings/settings_paths.cpp \
-	  src/settings/utf16_field.cpp src/settings/output_folder.cpp src/base/debug_log.cpp -o $(BUILD)/fuzz/fuzz_settings
+	  src/settings/utf16_field.cpp src/settings/output_folder.cpp src/base/debug_log.cpp src/base/debug_log_file.cpp -o $(BUILD)/fuzz/fuzz_settings
+	$(FUZZ_CXX) tests/fuzz/fuzz_board_input.cpp $(BOARD_INPUT_SRC) -o $(BUILD)/fuzz/fuzz_board_input
 	$(BUILD)/fuzz/fuzz_inflate $(FUZZ_RUN) -max_len=65536 $(BUILD)/fuzz/corpus tests/fuzz/seeds
 	$(BUILD)/fuzz/fuzz_settings $(FUZZ_RUN) -max_len=8192 $(BUILD)/fuzz/settings_corpus tests/fuzz/settings_seeds
+	$(BUILD)/fuzz/fuzz_board_input $(FUZZ_RUN) -max_len=4096 $(BUILD)/fuzz/board_corpus tests/fuzz/board_seeds
 
 # The fault soak on the simulated board, in process and then through libusb
 # against the emulated board (SOAK_STAGES picks), SOAK_SECONDS long in all;

@@ -23,6 +23,7 @@
 #include "record/snapshot.h"
 #include "app/audio_settings_dialog.h"
 #include "app/board_chooser.h"
+#include "app/about_box.h"
 #include "app/debug_console.h"
 #include "widgets/dialog_controls.h"
 #include "app/recording_control.h"
@@ -198,9 +199,12 @@ void ControlWindow::contextMenuEvent(QContextMenuEvent* event) {
     QAction* console = menu.addAction(QStringLiteral("&Debug console"));
     console->setCheckable(true);
     console->setChecked(debugConsole_ && debugConsole_->isOpen());
+    menu.addSeparator();
+    QAction* about = menu.addAction(QStringLiteral("&About Kestrel Capture"));
     QAction* chosen = menu.exec(event->globalPos());
     if (chosen == console) toggleDebugConsole();
     else if (chosen && chosen == chooseBoard) showBoardChooser(this);
+    else if (chosen == about) showAboutBox(this);
 }
 
 // Requests of the screen windows ----------------------------------------------------

@@ -3,12 +3,20 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <memory>
+
 #include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
 #include <QFontDatabase>
+#include <QMenu>
 #include <QSocketNotifier>
+#include <QUrl>
 
 #include "base/debug_log.h"
+#include "base/debug_log_file.h"
 #include "core/monitor.h"
+#include "core/thread_priority.h"
 
 namespace {
 
@@ -47,6 +55,8 @@ void DebugConsole::openConsole() {
     open_ = true;
     show();
     raise();
+    if (const std::string priority = readerPriority(); !priority.empty())
+        debugPrintf("reader priority: %s\n", priority.c_str());
     startMonitor();
 }
 
@@ -62,6 +72,20 @@ void DebugConsole::closeConsole() {
 void DebugConsole::closeEvent(QCloseEvent* event) {
     closeConsole();
     event->accept();
+}
+
+void DebugConsole::contextMenuEvent(QContextMenuEvent* event) {
+    std::unique_ptr<QMenu> menu(createStandardContextMenu());
+    menu->addSeparator();
+    QAction* open = menu->addAction(QStringLiteral("Open log folder"));
+    open->setEnabled(!debugLogFolder().empty());
+    connect(open, &QAction::triggered, this, &DebugConsole::openLogFolder);
+    menu->exec(event->globalPos());
+}
+
+void DebugConsole::openLogFolder() {
+    const std::string folder = debugLogFolder();
+    if (!folder.empty()) QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder)));
 }
 
 void DebugConsole::discardPending() {

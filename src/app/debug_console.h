@@ -1,7 +1,7 @@
 #pragma once
 // The debug console: a window that shows the diagnostic output while it is
-// open, keeping the last 500 lines. While it is closed the output is dropped
-// at its source.
+// open, keeping the last 500 lines; its menu opens the log file's folder.
+// While it is closed the output goes only to the log file.
 #include <QPlainTextEdit>
 #include <string>
 
@@ -17,8 +17,12 @@ public:
     void closeConsole();
     bool isOpen() const { return open_; }
 
+    // "Open log folder": the folder of the debug log file in the file manager.
+    static void openLogFolder();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void readOutput();

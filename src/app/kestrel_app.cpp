@@ -1,11 +1,17 @@
 #include "app/kestrel_app.h"
 
+#include <cstdlib>
+#include <string>
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QThread>
 
 #include "core/audio_path.h"
 #include "core/capture_core.h"
+#include "core/thread_priority.h"
+#include "base/debug_log.h"
+#include "base/debug_log_file.h"
 #include "base/fatal.h"
 #include "core/sdl/sdl_audio_engine.h"
 #include "base/status_line.h"
@@ -15,7 +21,9 @@
 #include "app/board_chooser.h"
 #include "app/control_window.h"
 #include "app/quit_signals.h"
+#include "app/realtime_kit.h"
 #include "settings/settings.h"
+#include "settings/settings_paths.h"
 
 namespace {
 
@@ -52,6 +60,25 @@ int64_t frameReadAt(const FrameBuffer* frame) {
     return host ? host->postedAt(frame) : 0;
 }
 
+// $XDG_STATE_HOME/Wren Capture, or ~/.local/state/Wren Capture.
+std::string logFolder() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    std::string base = state && state[0] == '/' ? std::string(state) : std::string();
+    if (base.empty()) {
+        const std::string home = homeFolder();
+        if (home.empty()) return {};
+        base = home + "/.local/state";
+    }
+    return base + "/Wren Capture";
+}
+
+// The debug lines also go to a file the user can attach to a bug report.
+void openLogFile() {
+    const std::string folder = logFolder();
+    if (folder.empty() || !makeFolders(folder) || !openDebugLogFile(folder)) return;
+    debugPrintf("Kestrel Capture %s started\n", KESTREL_VERSION);
+}
+
 }  // namespace
 
 // Resources of a static library are registered by hand (outside any namespace).
@@ -62,6 +89,7 @@ KestrelApp::KestrelApp() {
     setFatalErrorHandler(showFatalError);
     setStatusLineHandler(showStatusLine);
     setCodecDialogHook(askForCodec);
+    setPriorityServiceHook(askRealtimeKit);
     readClockHost.store(&host_);
     StatsOverlay::setFrameReadClock(frameReadAt);
     StatsOverlay::setRecordingClock(recordingSeconds);
@@ -70,6 +98,7 @@ KestrelApp::KestrelApp() {
 KestrelApp::~KestrelApp() {
     shutdown();
     setCodecDialogHook(nullptr);
+    setPriorityServiceHook(nullptr);
     setStatusLineHandler(nullptr);
     StatsOverlay::setFrameReadClock(nullptr);
     StatsOverlay::setRecordingClock(nullptr);
@@ -117,6 +146,7 @@ int runKestrelCapture(usb::Backend& backend) {
     static char* argv[] = {name, nullptr};
     int argc = 1;
     QuitSignals::catchEarly();
+    openLogFile();
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(QStringLiteral("Kestrel Capture"));
@@ -135,5 +165,6 @@ int runKestrelCapture(usb::Backend& backend) {
     if (signalled) app.controlWindow()->close();
     if (!app.controlWindow()->hasClosed()) application.exec();
     app.shutdown();
+    closeDebugLogFile();
     return 0;
 }

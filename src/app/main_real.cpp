@@ -2,10 +2,12 @@
 #include <memory>
 
 #include "base/fatal.h"
+#include "app/about_box.h"
 #include "app/board_chooser.h"
 #include "app/kestrel_app.h"
 #include "usb/libusb/usb_device_list.h"
 #include "usb/libusb/libusb_backend.h"
+#include "usb/libusb/libusb_version.h"
 
 int main() {
     std::unique_ptr<usb::Backend> backend = usb::makeLibusbBackend();
@@ -14,5 +16,6 @@ int main() {
         fatalError("usbThread_start() failed");
     }
     setUsbDeviceLister(usb::listUsbDevices);
+    setUsbStackVersion([] { return "libusb " + usb::libusbVersion(); });
     return runKestrelCapture(*backend);
 }

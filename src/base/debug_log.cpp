@@ -1,5 +1,7 @@
 #include "base/debug_log.h"
 
+#include "base/debug_log_file.h"
+
 #include <unistd.h>
 
 #include <cstdarg>
@@ -16,7 +18,6 @@ int debugOutput() { return outputFd.load(); }
 
 void debugPrintf(const char* format, ...) {
     const int fd = outputFd.load(std::memory_order_relaxed);
-    if (fd < 0) return;
     char line[1024];
     va_list args;
     va_start(args, format);
@@ -24,6 +25,8 @@ void debugPrintf(const char* format, ...) {
     va_end(args);
     if (n <= 0) return;
     if (n >= static_cast<int>(sizeof line)) n = sizeof line - 1;
+    appendToDebugLog(line, static_cast<size_t>(n));
+    if (fd < 0) return;
     // One write per message keeps lines from different threads whole.
     ssize_t ignored = ::write(fd, line, static_cast<size_t>(n));
     (void)ignored;

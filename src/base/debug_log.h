@@ -1,6 +1,7 @@
 #pragma once
-// Diagnostic output. Lines are visible only while the debug console is open;
-// before that they are discarded. Output goes to a file descriptor with one
+// Diagnostic output. Lines are visible on the console only while the debug
+// console is open; they also go to the debug log file when one is open
+// (base/debug_log_file.h). Output goes to a file descriptor with one
 // write() per message, so printing takes no lock and never blocks for long
 // (the descriptor is non-blocking; a full pipe drops the line).
 #include <atomic>

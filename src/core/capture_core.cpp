@@ -1,8 +1,6 @@
 #include "core/capture_core.h"
 
 #include <pthread.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -16,6 +14,7 @@
 #include "core/device.h"
 #include "base/fatal.h"
 #include "core/link_stats.h"
+#include "core/thread_priority.h"
 
 FramePool framePool;
 
@@ -62,8 +61,8 @@ void pauseAfterError() {
 
 void readerLoop(CoreHost* host) {
     pthread_setname_np(pthread_self(), "reader");
-    // Above normal priority when the system lets us; fine without.
-    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), -2);
+    // Above normal priority when the system grants it; fine without.
+    raiseReaderPriority();
 
     FrameQueue& freeQueue = framePool.freeQueue;
     int skipRun = 0;
@@ -73,46 +72,7 @@ void readerLoop(CoreHost* host) {
             if (!stopFlag.load()) debugPrintf("read_thread starved\n");
             continue;
         }
-        FrameBuffer* buffer = freeQueue.pop();
-
-        int status;
-        if (currentDevice()->openState == Streaming) {
-            std::lock_guard<std::mutex> lock(deviceLock);
-            status = currentDevice()->readFrame(buffer);
-        } else {
-            status = FRAME_ERROR;
-            buffer->audioLength = 0;
-        }
-
-        if (status == FRAME_SKIP) {
-            if (skipRun < kMaxSkipRun) {
-                ++skipRun;
-                linkStats.skips.fetch_add(1, std::memory_order_relaxed);
-                debugPrintf("FRAME_SKIP\n");
-                freeQueue.push(buffer);
-                pushAudio(buffer->audioData, 0);
-                continue;
-            }
-            status = FRAME_ERROR;
-        }
-        if (status == FRAME_ERROR) {
-            linkStats.errors.fetch_add(1, std::memory_order_relaxed);
-            std::memset(buffer->videoStorage, 0, kFrameVideoBytes);
-            debugPrintf("FRAME_ERROR\n");
-        }
-        buffer->status = status;
-        skipRun = 0;
-
-        if (buffer->audioLength % 4 != 0) {
-            buffer->audioLength &= ~3;
-            debugPrintf("? odd audio byte count\n");
-        }
-        pushAudio(buffer->audioData, buffer->audioLength);
-
-        // A frame the UI could not take goes back to the pool instead of being lost.
-        if (!host->postFrameReady(buffer)) freeQueue.push(buffer);
-
-        if (status == FRAME_ERROR) pauseAfterError();
+        if (readIntoBuffer(*host, freeQueue.pop(), skipRun) == FRAME_ERROR) pauseAfterError();
     }
 
     {
@@ -157,6 +117,47 @@ void awaitOldReader() {
 }
 }  // namespace
 
+int readIntoBuffer(CoreHost& host, FrameBuffer* buffer, int& skipRun) {
+    FrameQueue& freeQueue = framePool.freeQueue;
+    int status;
+    if (currentDevice()->openState == Streaming) {
+        std::lock_guard<std::mutex> lock(deviceLock);
+        status = currentDevice()->readFrame(buffer);
+    } else {
+        status = FRAME_ERROR;
+        buffer->audioLength = 0;
+    }
+
+    if (status == FRAME_SKIP) {
+        if (skipRun < kMaxSkipRun) {
+            ++skipRun;
+            linkStats.skips.fetch_add(1, std::memory_order_relaxed);
+            debugPrintf("FRAME_SKIP\n");
+            freeQueue.push(buffer);
+            pushAudio(buffer->audioData, 0);
+            return FRAME_SKIP;
+        }
+        status = FRAME_ERROR;
+    }
+    if (status == FRAME_ERROR) {
+        linkStats.errors.fetch_add(1, std::memory_order_relaxed);
+        std::memset(buffer->videoStorage, 0, kFrameVideoBytes);
+        debugPrintf("FRAME_ERROR\n");
+    }
+    buffer->status = status;
+    skipRun = 0;
+
+    if (buffer->audioLength % 4 != 0) {
+        buffer->audioLength &= ~3;
+        debugPrintf("? odd audio byte count\n");
+    }
+    pushAudio(buffer->audioData, buffer->audioLength);
+
+    // A frame the UI could not take goes back to the pool instead of being lost.
+    if (!host.postFrameReady(buffer)) freeQueue.push(buffer);
+    return status;
+}
+
 void resetFramePool() {
     framePool.freeQueue.reset();
     for (FrameBuffer& buffer : framePool.buffers) {
@@ -192,6 +193,7 @@ bool usbThread_start(CoreHost& host, usb::Backend& backend) {
     // The board is opened before the reader's first pass, so that pass does
     // not find an unopened board and deliver a needless black frame.
     connectDevice(nullptr);
+    forgetReaderPriority();
     if (!startReader(&host)) fatalError("usbThread_start() failed");
 
     showFirmwareUpdate();

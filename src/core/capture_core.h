@@ -48,5 +48,11 @@ void usbThread_stop();
 // (usbThread_start does this; tests call it between cases). Only while no
 // reader thread runs and no consumer holds a buffer.
 void resetFramePool();
+// The reader's work on one buffer taken from the free queue: read a frame
+// from the current device, check it, feed its sound to the audio path and
+// post it. Returns FRAME_SKIP when the buffer went straight back to the free
+// queue for a retry, else the status delivered with the frame. skipRun counts
+// the skips in a row. Reader thread (and tests, with no reader running).
+int readIntoBuffer(CoreHost& host, FrameBuffer* buffer, int& skipRun);
 // True between usbThread_start and usbThread_stop.
 bool captureCoreRunning();

@@ -140,6 +140,10 @@ int _KestrelDevice::readFrame(FrameBuffer* buffer) {
         previousOk = ok;
     }
     if (total < kFrameVideoBytes) return FRAME_SKIP;
+    // The last request rounds up to whole packets; what lands past the frame
+    // storage is not frame data, and every consumer of the sound is sized
+    // for the storage.
+    if (total > kVideoStorageBytes) total = kVideoStorageBytes;
     buffer->audioData = buffer->videoStorage + kFrameVideoBytes;
     buffer->audioLength = static_cast<int32_t>(total - kFrameVideoBytes);
     return FRAME_OK;

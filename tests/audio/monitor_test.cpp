@@ -96,7 +96,11 @@ void monitorLifecycle() {
     linkStats.skips = 4;
     linkStats.errors = 2;
     linkStats.audioBytesSeen = 2192;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The paints below belong to the second report: wait for the first one,
+    // however long a loaded machine takes to schedule the new thread.
+    for (int i = 0; i < 500 && debug.text().find("paints/s=") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (debug.text().find("paints/s=") == std::string::npos) _exit(7);
     linkStats.paintCounter = 7;
     startMonitor();  // console opened again
     if (threadsNamed("diagnostics") != 1) _exit(2);

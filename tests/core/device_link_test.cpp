@@ -191,7 +191,8 @@ TEST_F(DeviceLinkTest, ReadFrameLengthLimits) {
         {518400, FRAME_OK, 0, {526848, 8192}},
         {520588, FRAME_OK, 2188, {526848, 6144}},
         {526592, FRAME_OK, 8192, {526848}},    // storage full: no further read
-        {530000, FRAME_OK, 8448, {526848}},    // longer than the storage: cut
+        {526848, FRAME_OK, 8192, {526848}},    // a whole last packet past the storage: cut to it
+        {530000, FRAME_OK, 8192, {526848}},    // longer than the storage: cut
         {0, FRAME_SKIP, 0, {526848}},          // an empty frame
     };
     openStreaming();
