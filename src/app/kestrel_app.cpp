@@ -112,7 +112,7 @@ ScreenWindow* KestrelApp::display2() const {
 }
 
 int runKestrelCapture(usb::Backend& backend) {
-    // The program takes no options: Qt sees only the program name.
+    // main() has read the options: Qt sees only the program name.
     static char name[] = "kestrel-capture";
     static char* argv[] = {name, nullptr};
     int argc = 1;
