@@ -12,7 +12,7 @@
 #include "display/qt/stats_overlay.h"
 #include "record/qt/video_codec_dialog.h"
 #include "record/recording.h"
-#include "app/board_chooser.h"
+#include "app/board_reports.h"
 #include "app/control_window.h"
 #include "app/quit_signals.h"
 #include "settings/settings.h"
@@ -88,7 +88,7 @@ void KestrelApp::start(usb::Backend& backend, bool quitOnClose) {
     host_.attach(controlWindow_.get());
     started_ = true;
     usbThread_start(host_, backend);
-    reportMissingBoard(backend);
+    reportBoardAtStart(backend);
 }
 
 void KestrelApp::shutdown() {

@@ -67,6 +67,7 @@ void readerLoop(CoreHost* host) {
 
     FrameQueue& freeQueue = framePool.freeQueue;
     int skipRun = 0;
+    bool boardAnswers = false;  // the last read reached the board (reported gone once)
     while (!stopFlag.load()) {
         linkStats.rdyQ.store(freeQueue.size(), std::memory_order_relaxed);
         if (!takeFreeBuffer()) {
@@ -77,8 +78,14 @@ void readerLoop(CoreHost* host) {
 
         int status;
         if (currentDevice()->openState == Streaming) {
-            std::lock_guard<std::mutex> lock(deviceLock);
-            status = currentDevice()->readFrame(buffer);
+            bool gone;
+            {
+                std::lock_guard<std::mutex> lock(deviceLock);
+                status = currentDevice()->readFrame(buffer);
+                gone = status == FRAME_ERROR && usb::lastError() == usb::kErrorNoDevice;
+            }
+            if (gone && boardAnswers) host->postBoardLeft();
+            boardAnswers = !gone;
         } else {
             status = FRAME_ERROR;
             buffer->audioLength = 0;

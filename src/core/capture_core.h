@@ -22,6 +22,9 @@ public:
     // Backend thread: a device of a class arrived; the host must bring this
     // to the UI thread and call deviceArrival there.
     virtual void postDeviceArrival(const usb::Guid& interfaceClass) = 0;
+    // Reader thread: the open board answered no more, it is gone from the
+    // bus (unplugged). Once per departure; its return comes as an arrival.
+    virtual void postBoardLeft() {}
 };
 
 constexpr int kPoolSize = 12;

@@ -53,6 +53,8 @@ bool _KestrelDevice::open(const usb::Guid* guid) {
         uint8_t config[3];
         if (!readConfig(this, 3, config)) continue;
         debugPrintf("hardware v%d, firmware v%d.%d\n", config[0], config[1], config[2]);
+        firmwareMajor = config[1];
+        firmwareMinor = config[2];
         if (config[1] == 5 || config[1] == 6) {
             // Old firmware: the update runs with the configuration time-out.
             openState = NeedsUpdate;

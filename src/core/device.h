@@ -58,6 +58,9 @@ public:
     usb::Backend* backend() const { return backend_; }
 
     uint32_t flashId = 0;  // written only by the flash protocol's checkId
+    // What the last successful open read from the board (under deviceLock).
+    int firmwareMajor = 0;
+    int firmwareMinor = 0;
 
 private:
     usb::Backend* backend_;

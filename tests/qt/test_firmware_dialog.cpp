@@ -134,12 +134,19 @@ private Q_SLOTS:
         QCOMPARE(seen.title, QStringLiteral("Error (385)"));
         QTRY_COMPARE(dialog.startButton()->text(), QStringLiteral("Retry"));
         QCOMPARE(dialog.progressBar()->value(), 0);
+        // The words follow: what failed and what Retry does, then the progress.
+        const QLabel* label = dialog.findChild<QLabel*>();
+        QCOMPARE(label->text(), QStringLiteral("The update failed (error 385).\n"
+                                               "Push Retry to start it again from the beginning, or Cancel to quit."));
 
         board.flash().setBadPage(-1);
         highest = 0;
         dialog.startButton()->click();
+        const QString warning = QStringLiteral("\n!! DO NOT disconnect the Kestrel while update is running !!");
+        QCOMPARE(label->text(), QStringLiteral("Updating the firmware: 0% done.") + warning);
         QTRY_COMPARE_WITH_TIMEOUT(result, 1, 20000);
         QCOMPARE(highest, 999);
+        QCOMPARE(label->text(), QStringLiteral("Updating the firmware: 99% done.") + warning);
 
         useDevice(&nullDevice);
         kestrelDevice.close();
