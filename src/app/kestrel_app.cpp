@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QSettings>
 #include <QThread>
 
 #include "core/audio_path.h"
@@ -79,6 +80,10 @@ KestrelApp::~KestrelApp() {
 void KestrelApp::start(usb::Backend& backend, bool quitOnClose) {
     installSdlAudioEngine();
     loadSettings();
+    // What Qt keeps for itself (the folder picker's recent places) goes into
+    // our settings folder, not beside other programs' files in ~/.config.
+    if (const std::string folder = settingsFolder(); !folder.empty())
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(folder));
     controlWindow_ = std::make_unique<ControlWindow>();
     statusWindow.store(controlWindow_.get());
     if (quitOnClose)
