@@ -126,6 +126,8 @@ elif [ ! -x "$launcher" ] || [ ! -f "$image" ]; then
 else
     # The emulated board is of type 4 and takes image 104; the program sees
     # the unpacked package as its root (KESTREL_CAPTURE_ROOT), nothing else.
+    # No sound: ALSA's probe of /dev/snd under the USB emulation's preload
+    # overflows the preload's table of open devices.
     cp "$image" "$firmware/104.zlib"
     home=$work/update-home
     mkdir -p "$home/config/Wren Capture"
@@ -144,14 +146,19 @@ for _ in $(seq 240); do
     sleep 0.5
 done
 if [ -n "$dialog" ]; then
-    # Start has the keyboard focus when the dialog opens (Cancel is the default).
+    # Cancel, the default button, has the focus; Start is the one before it.
     sleep 1
-    xdotool windowfocus --sync "$dialog" key space
+    xdotool windowfocus --sync "$dialog" key shift+Tab space
     outcome="the update did not end within two minutes"
     for _ in $(seq 240); do
         error=$(named '^Error \(')
         if [ -n "$error" ]; then outcome="$(xdotool getwindowname "$error")"; break; fi
-        if [ -z "$(named '^Firmware Update$')" ]; then outcome=updated; break; fi
+        if [ -z "$(named '^Firmware Update$')" ]; then
+            # Cancel would have ended the program: an update leaves it running.
+            sleep 2
+            kill -0 $pid 2>/dev/null && outcome=updated || outcome="the program ended with the dialog"
+            break
+        fi
         sleep 0.5
     done
 fi
@@ -161,7 +168,7 @@ wait $pid
 SCRIPT
     env -i PATH="$PATH" HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" \
         XDG_STATE_HOME="$home/state" XDG_CACHE_HOME="$home/cache" XDG_RUNTIME_DIR="$work/runtime" \
-        KESTREL_CAPTURE_ROOT="$root" KESTREL_LAUNCHER="$launcher" KESTREL_BINARY="$root/usr/bin/kestrel-capture" \
+        SDL_AUDIODRIVER=dummy KESTREL_CAPTURE_ROOT="$root" KESTREL_LAUNCHER="$launcher" KESTREL_BINARY="$root/usr/bin/kestrel-capture" \
         KESTREL_LOG="$work/update.log" KESTREL_OUTCOME="$work/outcome" \
         xvfb-run -a -s "-screen 0 1280x1024x24" sh "$work/update.sh" || true
     outcome=$(cat "$work/outcome" 2>/dev/null || echo "no outcome")
