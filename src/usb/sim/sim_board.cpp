@@ -9,18 +9,9 @@
 
 namespace usb {
 
-const Guid SimBoard::kInterfaceClass{
-    {0xe5, 0xed, 0xde, 0x3e, 0x7a, 0x4f, 0xd5, 0x42, 0xaa, 0x8f, 0x9a, 0x39, 0x76, 0x58, 0x9b, 0x01}};
-
 namespace {
 using Clock = std::chrono::steady_clock;
 
-constexpr uint8_t kFramePipe = 0x82;
-constexpr uint8_t kRequestPort = 33;
-constexpr uint8_t kRequestStartFrame = 64;
-constexpr uint16_t kConfigPort = 20;
-constexpr uint16_t kFlashPort = 16;
-constexpr uint16_t kFlashPortCont = 18;
 constexpr uint32_t kNoTimeoutCapMs = 5000;
 constexpr uint8_t kCurrentFirmwareMajor = 8;
 
@@ -344,19 +335,19 @@ bool BoardModel::control(uint64_t generation, const Pipes& pipes, const SetupPac
         error = failControlError_;
     } else if ((setup.bmRequestType & 0x60) != 0x40) {
         // Only vendor requests are answered; anything else stalls.
-    } else if (setup.bRequest == kRequestStartFrame && !in) {
+    } else if (setup.bRequest == REQ_START_FRAME && !in) {
         ok = startFrame(lock, generation, pipes);
         error = ok ? kErrorNone : lastError();
         n = 0;
-    } else if (setup.bRequest == kRequestPort && setup.wValue == kConfigPort) {
+    } else if (setup.bRequest == REQ_PORT && setup.wValue == CONFIG_PORT) {
         ok = true;
         if (in) {
             for (uint32_t i = 0; i < n; ++i) data[i] = i < config_.size() ? config_[i] : 0;
-        } else if (n == 2 && data[0] == 0xFF && data[1] == 0x01) {
+        } else if (n == 2 && data[0] == kConfigReload[0] && data[1] == kConfigReload[1]) {
             reconfigure = true;
         }
-    } else if (setup.bRequest == kRequestPort &&
-               (setup.wValue == kFlashPort || setup.wValue == kFlashPortCont)) {
+    } else if (setup.bRequest == REQ_PORT &&
+               (setup.wValue == FLASH_PORT || setup.wValue == FLASH_PORT_CONT)) {
         if (in) {
             const int got = flash_.read(setup.wValue, data, n);
             ok = got >= 0;

@@ -44,6 +44,7 @@
 #include <thread>
 #include <vector>
 
+#include "usb/board_protocol.h"
 #include "usb/sim/sim_flash.h"
 #include "usb/usb_backend.h"
 
@@ -227,8 +228,8 @@ private:
 // The in-process adapter: the model as a Backend.
 class SimBoard : public BoardModel, public Backend {
 public:
-    // The board's interface class (same bytes as the device link's).
-    static const Guid kInterfaceClass;
+    // The board's interface class.
+    static constexpr Guid kInterfaceClass = deviceInterfaceGuid;
     static constexpr const char* kPath = "sim:0";
 
     SimBoard();
