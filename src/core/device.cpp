@@ -6,9 +6,6 @@
 
 #include "base/debug_log.h"
 
-const usb::Guid deviceInterfaceGuid{
-    {0xe5, 0xed, 0xde, 0x3e, 0x7a, 0x4f, 0xd5, 0x42, 0xaa, 0x8f, 0x9a, 0x39, 0x76, 0x58, 0x9b, 0x01}};
-
 UsbDevice nullDevice;
 _KestrelDevice kestrelDevice;
 std::mutex deviceLock;
@@ -148,9 +145,8 @@ int _KestrelDevice::readFrame(FrameBuffer* buffer) {
 }
 
 bool readConfig(UsbDevice* device, int length, uint8_t* data) {
-    static const uint8_t select = 0x00;
     bool ok = length >= 1 && length <= 256 &&
-              device->controlWrite(REQ_PORT, CONFIG_PORT, 1, &select) &&
+              device->controlWrite(REQ_PORT, CONFIG_PORT, 1, &kConfigSelect) &&
               device->controlRead(REQ_PORT, CONFIG_PORT, static_cast<uint16_t>(length), data) == length;
     if (!ok) debugPrintf("Kestrel config read failed.\n");
     return ok;

@@ -34,10 +34,8 @@ std::string withSlash(std::string path) {
 }
 
 std::string userFolder() {
-    const char* data = std::getenv("XDG_DATA_HOME");
-    if (data && data[0] == '/') return withSlash(data) + "Wren Capture/firmware/";
-    const std::string home = homeFolder();
-    return home.empty() ? home : home + "/.local/share/Wren Capture/firmware/";
+    const std::string folder = appFolder(XdgBase::Data);
+    return folder.empty() ? folder : folder + "firmware/";
 }
 
 std::span<const uint8_t> fromTable(const FirmwareResource* entries, size_t count, int id) {
