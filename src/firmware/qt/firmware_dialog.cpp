@@ -135,7 +135,7 @@ void FirmwareDialog::updateFinished(int result, const std::string& text) {
     box_ = new QMessageBox(QMessageBox::Critical, QStringLiteral("Error (%1)").arg(result),
                            text.empty() ? QStringLiteral("Failed!") : withWholePaths(QString::fromStdString(text)),
                            QMessageBox::Ok, this);
-    box_->setTextFormat(text.empty() ? Qt::PlainText : Qt::RichText);
+    box_->setTextFormat(Qt::PlainText);
     box_->setAttribute(Qt::WA_DeleteOnClose);
     box_->setWindowModality(Qt::ApplicationModal);
     connect(box_, &QMessageBox::finished, this, &FirmwareDialog::failureAcknowledged);
