@@ -28,8 +28,11 @@ deps:
 	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing >/dev/null; \
 	fi
 
+# The installation prefix is compiled in (the firmware folder under it), so
+# the build the package is made from must name the package's prefix.
+PREFIX ?= /usr
 configure: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
@@ -144,4 +147,4 @@ package: build
 	@deb=$$(cat $(BUILD)/packaging/deb-file-name) && cp $(BUILD)/$$deb . && echo "Built ./$$deb"
 
 package-check: package
-	@packaging/check-package.sh ./$$(cat $(BUILD)/packaging/deb-file-name)
+	@packaging/check-package.sh ./$$(cat $(BUILD)/packaging/deb-file-name) $(BUILD)

@@ -2,11 +2,14 @@
 # Checks a built kestrel-capture .deb the way a user meets it: lintian, the
 # file list, the desktop entry, AppStream data, manual pages and icons, then
 # starts the unpacked binary under Xvfb with no board, ends it with SIGTERM
-# and looks at what it left behind.
-#   packaging/check-package.sh kestrel-capture_<version>_<arch>.deb
+# and looks at what it left behind. Given the build folder too, it runs the
+# unpacked binary against the emulated board with old firmware and an image
+# in the package's firmware folder, and pushes Start: the update must find it.
+#   packaging/check-package.sh kestrel-capture_<version>_<arch>.deb [build folder]
 set -euo pipefail
 
 deb=$(realpath "$1")
+build=${2:+$(realpath "$2")}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrel-package-check.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -111,6 +114,69 @@ settings="$home/config/Wren Capture/kestrel_capture.cfg"
 [ -s "$settings" ] || fail "no settings written to $settings"
 if [ $failures != 0 ] && [ -s "$work/app.log" ]; then
     echo "kestrel-capture's output:"; sed 's/^/  /' "$work/app.log"
+fi
+
+step "the unpacked kestrel-capture updates an old board from /usr/share/kestrel-capture/firmware"
+launcher=${build:+$build/tests/kestrel-usb-launcher}
+image=${build:+$build/src/demo_firmware/104.zlib}
+if [ -z "$build" ]; then
+    echo "  (skipped: no build folder given)"
+elif [ ! -x "$launcher" ] || [ ! -f "$image" ]; then
+    fail "$launcher or $image is missing (build the tests first)"
+else
+    # The emulated board is of type 4 and takes image 104; the program sees
+    # the unpacked package as its root (KESTREL_CAPTURE_ROOT), nothing else.
+    # No sound: ALSA's probe of /dev/snd under the USB emulation's preload
+    # overflows the preload's table of open devices.
+    cp "$image" "$firmware/104.zlib"
+    home=$work/update-home
+    mkdir -p "$home/config/Wren Capture"
+    echo "1209:4b43  # the emulated capture board" >"$home/config/Wren Capture/usb-ids"
+    cat >"$work/update.sh" <<'SCRIPT'
+set -u
+"$KESTREL_LAUNCHER" --old-firmware -- "$KESTREL_BINARY" >"$KESTREL_LOG" 2>&1 &
+pid=$!
+named() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1; }
+outcome="the firmware update dialog did not appear"
+dialog=
+for _ in $(seq 240); do
+    dialog=$(named '^Firmware Update$')
+    [ -n "$dialog" ] && break
+    kill -0 $pid 2>/dev/null || break
+    sleep 0.5
+done
+if [ -n "$dialog" ]; then
+    # Cancel, the default button, has the focus; Start is the one before it.
+    sleep 1
+    xdotool windowfocus --sync "$dialog" key shift+Tab space
+    outcome="the update did not end within two minutes"
+    for _ in $(seq 240); do
+        error=$(named '^Error \(')
+        if [ -n "$error" ]; then outcome="$(xdotool getwindowname "$error")"; break; fi
+        if [ -z "$(named '^Firmware Update$')" ]; then
+            # Cancel would have ended the program: an update leaves it running.
+            sleep 2
+            kill -0 $pid 2>/dev/null && outcome=updated || outcome="the program ended with the dialog"
+            break
+        fi
+        sleep 0.5
+    done
+fi
+echo "$outcome" >"$KESTREL_OUTCOME"
+kill -TERM $pid 2>/dev/null
+wait $pid
+SCRIPT
+    env -i PATH="$PATH" HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" \
+        XDG_STATE_HOME="$home/state" XDG_CACHE_HOME="$home/cache" XDG_RUNTIME_DIR="$work/runtime" \
+        SDL_AUDIODRIVER=dummy KESTREL_CAPTURE_ROOT="$root" KESTREL_LAUNCHER="$launcher" KESTREL_BINARY="$root/usr/bin/kestrel-capture" \
+        KESTREL_LOG="$work/update.log" KESTREL_OUTCOME="$work/outcome" \
+        xvfb-run -a -s "-screen 0 1280x1024x24" sh "$work/update.sh" || true
+    outcome=$(cat "$work/outcome" 2>/dev/null || echo "no outcome")
+    echo "  $outcome"
+    if [ "$outcome" != updated ]; then
+        fail "the update with $firmware/104.zlib: $outcome"
+        sed 's/^/  /' "$work/update.log"
+    fi
 fi
 
 if [ $failures != 0 ]; then

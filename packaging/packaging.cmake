@@ -118,6 +118,15 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+# The binary looks for its data under the prefix it was built for: a package
+# for /usr from a build for another prefix would look in the wrong place.
+file(WRITE ${PKG_OUT}/check-prefix.cmake
+     "if(NOT \"${CMAKE_INSTALL_PREFIX}\" STREQUAL \"${CPACK_PACKAGING_INSTALL_PREFIX}\")\n"
+     "  message(FATAL_ERROR \"this build is configured for the prefix ${CMAKE_INSTALL_PREFIX}, the package \"\n"
+     "                      \"installs under ${CPACK_PACKAGING_INSTALL_PREFIX}: configure with \"\n"
+     "                      \"-DCMAKE_INSTALL_PREFIX=${CPACK_PACKAGING_INSTALL_PREFIX}\")\n"
+     "endif()\n")
+set(CPACK_PRE_BUILD_SCRIPTS ${PKG_OUT}/check-prefix.cmake)
 include(CPack)
 
 # The package's file name, for `make package` and `make package-check`.

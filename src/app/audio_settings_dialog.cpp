@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
@@ -49,6 +50,13 @@ public:
 
         connect(ok, &QPushButton::clicked, this, [this] { confirm(); });
         connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+        // Without a mixer to open the button would do nothing: say what to install.
+        const SoundSettingsCommand mixer = soundSettingsCommand();
+        panel->setEnabled(!mixer.program.isEmpty());
+        panel->setToolTip(mixer.program.isEmpty()
+                              ? QStringLiteral("No sound settings program was found: install pavucontrol "
+                                               "(or GNOME's or KDE's sound settings) to use this button.")
+                              : QStringLiteral("Opens %1").arg(QFileInfo(mixer.program).fileName()));
         connect(panel, &QPushButton::clicked, this, [] { openSoundSettings(); });
         fill();
     }
@@ -110,6 +118,7 @@ SoundSettingsCommand soundSettingsCommand() {
         {"pavucontrol-qt", {"--tab=2"}},
         {"gnome-control-center", {"sound"}},
         {"systemsettings", {"kcm_pulseaudio"}},
+        {"kcmshell5", {"kcm_pulseaudio"}},
     };
     for (const SoundSettingsCommand& c : candidates) {
         QString path = QStandardPaths::findExecutable(c.program);

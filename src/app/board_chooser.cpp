@@ -1,6 +1,8 @@
 #include "app/board_chooser.h"
 
 #include <QFile>
+#include <QScreen>
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -10,6 +12,7 @@
 #include "core/device.h"
 #include "base/status_line.h"
 #include "app/board_chooser_dialog.h"
+#include "app/board_reports.h"
 #include "settings/settings.h"
 #include "settings/settings_paths.h"
 #include "usb/usb_backend.h"
@@ -17,8 +20,6 @@
 namespace {
 
 UsbDeviceLister deviceLister = nullptr;
-// The status line says no board was found (UI thread).
-bool missingShown = false;
 
 std::string usbIdsPath() {
     std::string folder = settingsFolder();
@@ -37,12 +38,25 @@ uint32_t openAsBoard(const usb::UsbDeviceInfo& device) {
     usb::setLastError(usb::kErrorNone);
     deviceArrival(deviceInterfaceGuid);
     if (currentDevice()->openState != Closed) {
-        missingShown = false;
+        reportBoardChosen();
         setStatusLine("Capture board " + usb::formatUsbId(device.id) + " opened.");
         return usb::kErrorNone;
     }
     const uint32_t error = usb::lastError();
     return error != usb::kErrorNone ? error : usb::kErrorNoDevice;
+}
+
+// Over the middle of the window it was opened from, inside that screen.
+void centreOn(QWidget* dialog, const QWidget* owner) {
+    if (!owner) return;
+    QRect wanted(QPoint(), dialog->frameGeometry().size().expandedTo(dialog->size()));
+    wanted.moveCenter(owner->window()->frameGeometry().center());
+    if (const QScreen* screen = owner->screen()) {
+        const QRect area = screen->availableGeometry();
+        wanted.moveLeft(std::clamp(wanted.left(), area.left(), std::max(area.left(), area.right() - wanted.width())));
+        wanted.moveTop(std::clamp(wanted.top(), area.top(), std::max(area.top(), area.bottom() - wanted.height())));
+    }
+    dialog->move(wanted.topLeft());
 }
 
 }  // namespace
@@ -83,21 +97,8 @@ BoardChooserDialog* showBoardChooser(QWidget* parent) {
     if (!deviceLister) return nullptr;
     auto* dialog = new BoardChooserDialog(deviceLister, openAsBoard, udevRuleTemplate(), parent);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->adjustSize();
+    centreOn(dialog, parent);
     dialog->open();
     return dialog;
-}
-
-void reportMissingBoard(usb::Backend& backend) {
-    missingShown = backend.enumerate(deviceInterfaceGuid).empty();
-    if (!missingShown) return;
-    setStatusLine(boardChooserAvailable()
-                      ? "No capture board found. Right-click here and pick \"Choose capture board\xE2\x80\xA6\" "
-                        "to find it among the connected USB devices."
-                      : "No capture board found.");
-}
-
-void reportArrivedBoard() {
-    if (!missingShown || currentDevice()->openState == Closed) return;
-    missingShown = false;
-    setStatusLine("Capture board found.");
 }

@@ -1,8 +1,8 @@
 #pragma once
 // "Choose capture board" as the application offers it: where the connected
-// devices come from (the real program installs the libusb listing), what
+// devices come from (the real program installs the libusb listing) and what
 // choosing one does (its ids go into usb-ids, then the board is opened the
-// way an arrival opens it), and the status line when no board is listed.
+// way an arrival opens it).
 #include <QString>
 #include <string>
 #include <vector>
@@ -29,9 +29,3 @@ bool addToUsbIds(usb::UsbId id);
 
 // The text of the udev rule template the program carries.
 QString udevRuleTemplate();
-
-// After the capture core started: when no listed board is present, the
-// status line says so (and where to choose one).
-void reportMissingBoard(usb::Backend& backend);
-// After an arrival was handled: replaces that report once a board is open.
-void reportArrivedBoard();

@@ -57,6 +57,9 @@ ControlWindow::ControlWindow() {
     createControls();
     initVolume();
     screens_.setLayout(int(settings.displayType), settings.splitWindows != 0);
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* window) {
+        if (auto* screen = qobject_cast<ScreenWindow*>(window)) lastActiveScreen_ = screen;
+    });
 }
 
 ControlWindow::~ControlWindow() {
@@ -168,8 +171,8 @@ void ControlWindow::toggleDebugConsole() {
 }
 
 void ControlWindow::chooseOutputFolder() {
-    const QString folder =
-        QFileDialog::getExistingDirectory(this, QStringLiteral("Change Output Folder"));
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("Change Output Folder"), QString::fromStdString(fieldToUtf8(settings.outputFolder)));
     if (folder.isEmpty()) return;
     applyOutputFolder(folder.toStdString());
 }
@@ -197,14 +200,34 @@ void ControlWindow::contextMenuEvent(QContextMenuEvent* event) {
     if (boardChooserAvailable() && currentDevice()->openState == Closed)
         chooseBoard = menu.addAction(QStringLiteral("Choose capture &board\u2026"));
     QAction* console = menu.addAction(QStringLiteral("&Debug console"));
-    console->setCheckable(true);
-    console->setChecked(debugConsole_ && debugConsole_->isOpen());
+    const bool consoleOpen = debugConsole_ && debugConsole_->isOpen();
+    console->setCheckable(consoleOpen);  // no empty box while closed
+    console->setChecked(consoleOpen);
     menu.addSeparator();
     QAction* about = menu.addAction(QStringLiteral("&About Kestrel Capture"));
     QAction* chosen = menu.exec(event->globalPos());
     if (chosen == console) toggleDebugConsole();
     else if (chosen && chosen == chooseBoard) showBoardChooser(this);
     else if (chosen == about) showAboutBox(this);
+}
+
+void ControlWindow::keyPressEvent(QKeyEvent* event) {
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    const int key = event->key();
+    const bool functionKey = modifiers == Qt::NoModifier &&
+                             (key == Qt::Key_F1 || key == Qt::Key_F2 || key == Qt::Key_F4 || key == Qt::Key_F11 ||
+                              key == Qt::Key_F12);
+    const bool copy = modifiers == Qt::ControlModifier && key == Qt::Key_C;
+    ScreenWindow* target = lastActiveScreen_;
+    if (!target || (target != screens_.display1() && target != screens_.display2())) target = screens_.display1();
+    if (!(functionKey || copy) || !target) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    // The screen window does what it does with the key itself.
+    QKeyEvent forwarded(QEvent::KeyPress, key, event->modifiers(), event->text());
+    QCoreApplication::sendEvent(target, &forwarded);
+    event->accept();
 }
 
 // Requests of the screen windows ----------------------------------------------------

@@ -4,6 +4,7 @@
 // UI thread's hub: every captured frame is dispatched here, and the screen
 // windows ask it to change the layout or the z-order.
 #include <QIcon>
+#include <QPointer>
 #include <QWidget>
 #include <memory>
 
@@ -75,6 +76,9 @@ Q_SIGNALS:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // The screen windows' keys that make sense here too (F1, F2, F4, F11,
+    // F12, Ctrl+C) go to the screen window that was active last.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void createControls();
@@ -92,6 +96,7 @@ private:
     QPushButton* audioSettings_ = nullptr;
     QSlider* volume_ = nullptr;
     QLabel* status_ = nullptr;
+    QPointer<ScreenWindow> lastActiveScreen_;  // where the forwarded keys go
     StatusComposer statusComposer_;  // recording status and one-off results together
     bool snapshotRequested_ = false;
     bool closed_ = false;

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QSettings>
 #include <QThread>
 
 #include "core/audio_path.h"
@@ -18,7 +19,7 @@
 #include "display/qt/stats_overlay.h"
 #include "record/qt/video_codec_dialog.h"
 #include "record/recording.h"
-#include "app/board_chooser.h"
+#include "app/board_reports.h"
 #include "app/control_window.h"
 #include "app/quit_signals.h"
 #include "app/realtime_kit.h"
@@ -108,6 +109,10 @@ KestrelApp::~KestrelApp() {
 void KestrelApp::start(usb::Backend& backend, bool quitOnClose) {
     installSdlAudioEngine();
     loadSettings();
+    // What Qt keeps for itself (the folder picker's recent places) goes into
+    // our settings folder, not beside other programs' files in ~/.config.
+    if (const std::string folder = settingsFolder(); !folder.empty())
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(folder));
     controlWindow_ = std::make_unique<ControlWindow>();
     statusWindow.store(controlWindow_.get());
     if (quitOnClose)
@@ -117,7 +122,7 @@ void KestrelApp::start(usb::Backend& backend, bool quitOnClose) {
     host_.attach(controlWindow_.get());
     started_ = true;
     usbThread_start(host_, backend);
-    reportMissingBoard(backend);
+    reportBoardAtStart(backend);
 }
 
 void KestrelApp::shutdown() {
@@ -141,7 +146,7 @@ ScreenWindow* KestrelApp::display2() const {
 }
 
 int runKestrelCapture(usb::Backend& backend) {
-    // The program takes no options: Qt sees only the program name.
+    // main() has read the options: Qt sees only the program name.
     static char name[] = "kestrel-capture";
     static char* argv[] = {name, nullptr};
     int argc = 1;

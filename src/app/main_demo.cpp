@@ -1,10 +1,13 @@
 // The application on the simulated board: a board plugged in and streaming,
 // so the whole program runs without hardware.
+#include "app/command_line.h"
 #include "firmware/demo/demo_board.h"
 #include "app/kestrel_app.h"
 #include "usb/sim/sim_board.h"
 
-int main() {
+int main(int argc, char** argv) {
+    CommandLine line;
+    if (const int status = answerCommandLine(argc, argv, ProgramKind::Demo, line); status >= 0) return status;
     usb::SimBoard board;
     configureDemoBoard(board);
     return runKestrelCapture(board);

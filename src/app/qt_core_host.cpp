@@ -3,7 +3,7 @@
 #include <QMetaObject>
 
 #include "firmware/qt/firmware_dialog.h"
-#include "app/board_chooser.h"
+#include "app/board_reports.h"
 #include "app/control_window.h"
 
 namespace {
@@ -36,7 +36,21 @@ int64_t QtCoreHost::postedAt(const FrameBuffer* frame) const {
 }
 
 int QtCoreHost::runFirmwareUpdate() {
-    return runFirmwareUpdateDialog(window_.load());
+    // A second request while the dialog is open is answered by that dialog.
+    if (firmwareDialogOpen()) return 1;
+    const int result = runFirmwareUpdateDialog(window_.load());
+    reportFirmwareUpdateResult(result);
+    return result;
+}
+
+void QtCoreHost::postBoardLeft() {
+    if (ControlWindow* window = window_.load())
+        QMetaObject::invokeMethod(
+            window,
+            [window] {
+                if (!window->hasClosed()) reportBoardLeft();
+            },
+            Qt::QueuedConnection);
 }
 
 void QtCoreHost::postClose() {
@@ -52,7 +66,7 @@ void QtCoreHost::postDeviceArrival(const usb::Guid& interfaceClass) {
                 // An open update dialog takes the arrival itself.
                 if (window->hasClosed() || firmwareDialogTakesArrival(interfaceClass)) return;
                 deviceArrival(interfaceClass);
-                reportArrivedBoard();
+                reportBoardArrival();
             },
             Qt::QueuedConnection);
 }

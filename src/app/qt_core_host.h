@@ -21,6 +21,7 @@ public:
     int runFirmwareUpdate() override;
     void postClose() override;
     void postDeviceArrival(const usb::Guid& interfaceClass) override;
+    void postBoardLeft() override;
 
     // When the reader thread handed each pool buffer over last (steady
     // clock, nanoseconds): the start of a frame's way to the screen.

@@ -1,6 +1,8 @@
 #include "core/audio_path.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <thread>
 
@@ -26,6 +28,18 @@ std::unique_ptr<audio::AudioEngine> engine;
 std::unique_ptr<audio::AudioOutput> output;
 
 std::atomic<int32_t> latencySamples{-1};
+
+// The engine's last pass: when it took its bytes and how many. Until the
+// device has played them they are queued in it; the pass after them comes
+// when the device wants more, so the figure starts afresh each pass.
+std::atomic<int64_t> lastPassNs{0};
+std::atomic<uint32_t> lastPassBytes{0};
+
+int64_t steadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // Gate between the reader's push and a ring reset on the UI thread.
 // kClosed: no voice, chunks are dropped. kOpen: pushes may enter. kPushing:
@@ -75,6 +89,8 @@ int chooseDevice() {
 AudioRing& audioRing() { return ring; }
 
 const uint8_t* audioPass(uint32_t bytesRequired) {
+    lastPassBytes.store(bytesRequired, std::memory_order_relaxed);
+    lastPassNs.store(steadyNs(), std::memory_order_release);
     const AudioRing::Pass pass = ring.pull(bytesRequired);
     if (pass.data) linkStats.audioPos.store(pass.backlog, std::memory_order_relaxed);
     return pass.data;
@@ -107,6 +123,7 @@ bool startAudio() {
     }
 
     ring.setTotals(0, 0);
+    lastPassNs.store(0, std::memory_order_relaxed);
     std::unique_ptr<audio::AudioOutput> opened = engine->openOutput(chooseDevice(), ringSource);
     if (!opened || !opened->start()) {
         opened.reset();
@@ -140,3 +157,18 @@ std::vector<std::string> audioOutputDevices() {
 }
 
 int32_t audioLatencySamples() { return latencySamples.load(std::memory_order_relaxed); }
+
+int32_t audioLatencyMs(int64_t nowNs) {
+    if (latencySamples.load(std::memory_order_relaxed) < 0) return -1;
+    int64_t queuedFrames = 0;
+    if (const int64_t passAt = lastPassNs.load(std::memory_order_acquire); passAt != 0) {
+        const int64_t played = std::max<int64_t>(0, nowNs - passAt) * audio::kSampleRate / 1000000000;
+        const int64_t passFrames = lastPassBytes.load(std::memory_order_relaxed) / audio::kBytesPerSampleFrame;
+        queuedFrames = std::max<int64_t>(0, passFrames - played);
+    }
+    const uint64_t written = ring.writeTotal(), read = ring.readTotal();
+    const int64_t backlogFrames = written > read ? int64_t((written - read) / audio::kBytesPerSampleFrame) : 0;
+    return int32_t((queuedFrames + backlogFrames) * 1000 / audio::kSampleRate);
+}
+
+int32_t audioLatencyMs() { return audioLatencyMs(steadyNs()); }

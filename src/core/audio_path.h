@@ -26,6 +26,12 @@ void setAudioEngineFactory(audio::AudioEngineFactory factory);
 std::vector<std::string> audioOutputDevices();
 // Any thread: the output's latency in samples, -1 while there is no output.
 int32_t audioLatencySamples();
+// Any thread: how long sound pushed now takes to be heard, as far as we can
+// see, in ms: what the last pass handed to the device and it has not yet
+// played, plus the ring's backlog. -1 while there is no output. nowNs: the
+// steady clock in nanoseconds.
+int32_t audioLatencyMs(int64_t nowNs);
+int32_t audioLatencyMs();
 
 // For tests: the ring itself, and the pass the engine's callback runs.
 AudioRing& audioRing();

@@ -65,14 +65,14 @@ void readerLoop(CoreHost* host) {
     raiseReaderPriority();
 
     FrameQueue& freeQueue = framePool.freeQueue;
-    int skipRun = 0;
+    ReadRun run;
     while (!stopFlag.load()) {
         linkStats.rdyQ.store(freeQueue.size(), std::memory_order_relaxed);
         if (!takeFreeBuffer()) {
             if (!stopFlag.load()) debugPrintf("read_thread starved\n");
             continue;
         }
-        if (readIntoBuffer(*host, freeQueue.pop(), skipRun) == FRAME_ERROR) pauseAfterError();
+        if (readIntoBuffer(*host, freeQueue.pop(), run) == FRAME_ERROR) pauseAfterError();
     }
 
     {
@@ -117,12 +117,19 @@ void awaitOldReader() {
 }
 }  // namespace
 
-int readIntoBuffer(CoreHost& host, FrameBuffer* buffer, int& skipRun) {
+int readIntoBuffer(CoreHost& host, FrameBuffer* buffer, ReadRun& run) {
     FrameQueue& freeQueue = framePool.freeQueue;
+    int& skipRun = run.skipRun;
     int status;
     if (currentDevice()->openState == Streaming) {
-        std::lock_guard<std::mutex> lock(deviceLock);
-        status = currentDevice()->readFrame(buffer);
+        bool gone;
+        {
+            std::lock_guard<std::mutex> lock(deviceLock);
+            status = currentDevice()->readFrame(buffer);
+            gone = status == FRAME_ERROR && usb::lastError() == usb::kErrorNoDevice;
+        }
+        if (gone && run.boardAnswers) host.postBoardLeft();
+        run.boardAnswers = !gone;
     } else {
         status = FRAME_ERROR;
         buffer->audioLength = 0;

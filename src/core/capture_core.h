@@ -22,6 +22,9 @@ public:
     // Backend thread: a device of a class arrived; the host must bring this
     // to the UI thread and call deviceArrival there.
     virtual void postDeviceArrival(const usb::Guid& interfaceClass) = 0;
+    // Reader thread: the open board answered no more, it is gone from the
+    // bus (unplugged). Once per departure; its return comes as an arrival.
+    virtual void postBoardLeft() {}
 };
 
 constexpr int kPoolSize = 12;
@@ -51,8 +54,12 @@ void resetFramePool();
 // The reader's work on one buffer taken from the free queue: read a frame
 // from the current device, check it, feed its sound to the audio path and
 // post it. Returns FRAME_SKIP when the buffer went straight back to the free
-// queue for a retry, else the status delivered with the frame. skipRun counts
-// the skips in a row. Reader thread (and tests, with no reader running).
-int readIntoBuffer(CoreHost& host, FrameBuffer* buffer, int& skipRun);
+// queue for a retry, else the status delivered with the frame. Reader thread
+// (and tests, with no reader running).
+struct ReadRun {
+    int skipRun = 0;            // skips in a row
+    bool boardAnswers = false;  // the last read reached the board (a departure is reported once)
+};
+int readIntoBuffer(CoreHost& host, FrameBuffer* buffer, ReadRun& run);
 // True between usbThread_start and usbThread_stop.
 bool captureCoreRunning();

@@ -6,9 +6,6 @@
 
 #include "base/debug_log.h"
 
-const usb::Guid deviceInterfaceGuid{
-    {0xe5, 0xed, 0xde, 0x3e, 0x7a, 0x4f, 0xd5, 0x42, 0xaa, 0x8f, 0x9a, 0x39, 0x76, 0x58, 0x9b, 0x01}};
-
 UsbDevice nullDevice;
 _KestrelDevice kestrelDevice;
 std::mutex deviceLock;
@@ -53,6 +50,8 @@ bool _KestrelDevice::open(const usb::Guid* guid) {
         uint8_t config[3];
         if (!readConfig(this, 3, config)) continue;
         debugPrintf("hardware v%d, firmware v%d.%d\n", config[0], config[1], config[2]);
+        firmwareMajor = config[1];
+        firmwareMinor = config[2];
         if (config[1] == 5 || config[1] == 6) {
             // Old firmware: the update runs with the configuration time-out.
             openState = NeedsUpdate;
@@ -150,9 +149,8 @@ int _KestrelDevice::readFrame(FrameBuffer* buffer) {
 }
 
 bool readConfig(UsbDevice* device, int length, uint8_t* data) {
-    static const uint8_t select = 0x00;
     bool ok = length >= 1 && length <= 256 &&
-              device->controlWrite(REQ_PORT, CONFIG_PORT, 1, &select) &&
+              device->controlWrite(REQ_PORT, CONFIG_PORT, 1, &kConfigSelect) &&
               device->controlRead(REQ_PORT, CONFIG_PORT, static_cast<uint16_t>(length), data) == length;
     if (!ok) debugPrintf("Kestrel config read failed.\n");
     return ok;

@@ -6,18 +6,10 @@
 #include <mutex>
 
 #include "core/frame_buffer.h"
+#include "usb/board_protocol.h"
 #include "usb/usb_backend.h"
 
 enum OpenState : int32_t { Closed = 0, NeedsUpdate = 1, Streaming = 2 };
-
-// Vendor requests and ports of the board.
-constexpr uint8_t REQ_PORT = 33;
-constexpr uint8_t REQ_START_FRAME = 64;
-constexpr uint16_t CONFIG_PORT = 20;
-constexpr uint8_t kFramePipe = 0x82;
-
-// {3EDEEDE5-4F7A-42D5-AA8F-9A3976589B01}
-extern const usb::Guid deviceInterfaceGuid;
 
 using ProgressFn = void (*)(int thousandths);
 
@@ -58,6 +50,9 @@ public:
     usb::Backend* backend() const { return backend_; }
 
     uint32_t flashId = 0;  // written only by the flash protocol's checkId
+    // What the last successful open read from the board (under deviceLock).
+    int firmwareMajor = 0;
+    int firmwareMinor = 0;
 
 private:
     usb::Backend* backend_;

@@ -60,7 +60,7 @@ void monitorThread() {
     for (;;) {
         // Taking the count and zeroing it in one step loses no paint.
         const int32_t paints = linkStats.paintCounter.exchange(0, std::memory_order_relaxed);
-        if (formatMonitorReport(paints, audioLatencySamples(), report, sizeof report))
+        if (formatMonitorReport(paints, audioLatencyMs(), report, sizeof report))
             debugPrintf("%s", report);
         std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     }

@@ -9,6 +9,7 @@ extern const int32_t testPointTable[24];
 // Called each time the debug console opens; starts the thread only once.
 void startMonitor();
 // One report's text from linkStats, as the thread prints it: paints is the
-// paint count of the last second, audioLatency -1 without an engine.
+// paint count of the last second, audioLatency the sound's measured latency
+// in ms (audioLatencyMs), -1 without an output.
 // Returns the text's length (cut to capacity - 1).
 unsigned formatMonitorReport(int32_t paints, int32_t audioLatency, char* out, unsigned capacity);

@@ -12,8 +12,9 @@
 
 #include "settings/settings_paths.h"
 
+// <prefix>/share/kestrel-capture/firmware, from the build's installation prefix.
 #ifndef KESTREL_FIRMWARE_FOLDER
-#define KESTREL_FIRMWARE_FOLDER "/usr/local/share/kestrel-capture/firmware"
+#error "KESTREL_FIRMWARE_FOLDER must name the installed firmware folder"
 #endif
 
 // Generated at build time from the image folder (see firmware/embed_images.cmake).
@@ -33,10 +34,8 @@ std::string withSlash(std::string path) {
 }
 
 std::string userFolder() {
-    const char* data = std::getenv("XDG_DATA_HOME");
-    if (data && data[0] == '/') return withSlash(data) + "Wren Capture/firmware/";
-    const std::string home = homeFolder();
-    return home.empty() ? home : home + "/.local/share/Wren Capture/firmware/";
+    const std::string folder = appFolder(XdgBase::Data);
+    return folder.empty() ? folder : folder + "firmware/";
 }
 
 std::span<const uint8_t> fromTable(const FirmwareResource* entries, size_t count, int id) {
@@ -98,11 +97,22 @@ void setInstalledFirmwareFolder(const std::string& folder) {
 
 std::string firmwareFileName(int id) { return std::to_string(id) + ".zlib"; }
 
+std::string installedFirmwareFolder() {
+    // An unpacked package stands in for the root: its check runs the program
+    // from there without installing it.
+    std::string root;
+    if (const char* value = std::getenv(kInstallRootVariable); value && value[0] == '/') {
+        root = value;
+        while (!root.empty() && root.back() == '/') root.pop_back();
+    }
+    return withSlash(root + KESTREL_FIRMWARE_FOLDER);
+}
+
 std::vector<std::string> firmwareFolders() {
     std::vector<std::string> folders;
     if (std::string user = userFolder(); !user.empty()) folders.push_back(user);
     std::lock_guard<std::mutex> lock(installedMutex);
-    folders.push_back(withSlash(installedFolder.empty() ? KESTREL_FIRMWARE_FOLDER : installedFolder));
+    folders.push_back(installedFolder.empty() ? installedFirmwareFolder() : withSlash(installedFolder));
     return folders;
 }
 

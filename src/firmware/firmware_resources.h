@@ -33,6 +33,10 @@ constexpr size_t kFirmwareFileLimit = 4 << 20;
 FirmwareImageSource findFirmwareImage(int id);
 // The image's file name for a resource id.
 std::string firmwareFileName(int id);
+// The installation's folder as built (<prefix>/share/kestrel-capture/firmware/),
+// under $KESTREL_CAPTURE_ROOT when that names a folder.
+std::string installedFirmwareFolder();
+constexpr const char* kInstallRootVariable = "KESTREL_CAPTURE_ROOT";
 // The folders searched, in order, each with a trailing '/'.
 std::vector<std::string> firmwareFolders();
 

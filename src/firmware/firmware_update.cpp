@@ -232,8 +232,8 @@ int updateFirmwareOver(FlashLink& link, ProgressFn progress) {
     record->updating = false;
     if (std::string why; !saveKeptBoardData(*record, &why)) debugPrintf("Board data record not updated: %s\n", why.c_str());
 
-    const uint8_t reload[2] = {0xFF, 0x01};
-    if (link.controlWrite(REQ_PORT, CONFIG_PORT, 2, reload)) link.controlWrite(REQ_PORT, CONFIG_PORT, 2, reload);
+    if (link.controlWrite(REQ_PORT, CONFIG_PORT, 2, kConfigReload))
+        link.controlWrite(REQ_PORT, CONFIG_PORT, 2, kConfigReload);
     return 0;
 }
 

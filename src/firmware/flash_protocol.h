@@ -5,9 +5,7 @@
 #include <cstdint>
 
 #include "firmware/flash_link.h"
-
-constexpr uint16_t FLASH_PORT = 16;
-constexpr uint16_t FLASH_PORT_CONT = 18;
+#include "usb/board_protocol.h"
 
 constexpr uint32_t kFlashSize = 0x80000;
 constexpr uint32_t kFlashPageSize = 256;

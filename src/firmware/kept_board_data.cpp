@@ -39,17 +39,6 @@ uint32_t fnv1a(const uint8_t* p, size_t n) {
     return h;
 }
 
-std::string stateHome() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state && state[0] == '/') {
-        std::string path = state;
-        while (path.size() > 1 && path.back() == '/') path.pop_back();
-        return path;
-    }
-    const std::string home = homeFolder();
-    return home.empty() ? home : home + "/.local/state";
-}
-
 std::string reason(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
 bool writeAll(int fd, const uint8_t* p, size_t n) {
@@ -75,8 +64,7 @@ std::string keptDataFolder() {
         std::lock_guard<std::mutex> lock(folderMutex);
         if (!folderOverride.empty()) return folderOverride;
     }
-    const std::string state = stateHome();
-    return state.empty() ? state : state + "/Wren Capture/";
+    return appFolder(XdgBase::State);
 }
 
 std::string keptDataFileName(uint32_t flashId, uint8_t hardwareVersion) {

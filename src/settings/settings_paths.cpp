@@ -27,18 +27,10 @@ bool isFolder(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// $XDG_CONFIG_HOME when it is an absolute path, else ~/.config.
-std::string configHome() {
-    std::string config = environment("XDG_CONFIG_HOME");
-    if (!config.empty() && config.front() == '/') return withoutTrailingSlashes(config);
-    const std::string home = homeFolder();
-    return home.empty() ? std::string() : home + "/.config";
-}
-
 // The value of XDG_DESKTOP_DIR in user-dirs.dirs: a quoted absolute path or
 // one starting with $HOME, with shell-style backslash escapes.
 std::string userDirsDesktop(const std::string& home) {
-    const std::string config = configHome();
+    const std::string config = xdgBaseFolder(XdgBase::Config);
     if (config.empty()) return {};
     std::ifstream file(config + "/user-dirs.dirs");
     std::string line;
@@ -74,6 +66,28 @@ std::string homeFolder() {
     return home.empty() ? home : withoutTrailingSlashes(home);
 }
 
+std::string xdgBaseFolder(XdgBase base) {
+    struct Base {
+        const char* variable;
+        const char* underHome;
+    };
+    static constexpr Base kBases[] = {
+        {"XDG_CONFIG_HOME", "/.config"},
+        {"XDG_DATA_HOME", "/.local/share"},
+        {"XDG_STATE_HOME", "/.local/state"},
+    };
+    const Base& b = kBases[static_cast<int>(base)];
+    std::string folder = environment(b.variable);
+    if (!folder.empty() && folder.front() == '/') return withoutTrailingSlashes(folder);
+    const std::string home = homeFolder();
+    return home.empty() ? std::string() : home + b.underHome;
+}
+
+std::string appFolder(XdgBase base) {
+    const std::string folder = xdgBaseFolder(base);
+    return folder.empty() ? std::string() : folder + "/" + kAppFolderName + "/";
+}
+
 std::string desktopFolder() {
     const std::string home = homeFolder();
     std::string desktop = userDirsDesktop(home);
@@ -91,10 +105,7 @@ bool makeFolders(const std::string& path) {
     return isFolder(path);
 }
 
-std::string settingsFolder() {
-    const std::string config = configHome();
-    return config.empty() ? std::string() : config + "/Wren Capture/";
-}
+std::string settingsFolder() { return appFolder(XdgBase::Config); }
 
 std::string settingsFilePath() {
     const std::string folder = settingsFolder();

@@ -1,7 +1,8 @@
 #pragma once
 // The USB layer: what the device link and the flash protocol need of the
 // platform's USB stack, and nothing more. Two backends implement it: libusb
-// for real boards (usb/libusb) and the simulated board (usb/sim_board.h).
+// for real boards (usb/libusb) and the simulated board (usb/sim/sim_board.h,
+// over the board model of usb/sim/board_model.h).
 #include <cstdint>
 #include <functional>
 #include <memory>

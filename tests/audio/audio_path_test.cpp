@@ -114,6 +114,28 @@ TEST_F(AudioPathTest, FailedStartLeavesNoOutput) {
     EXPECT_EQ(audioLatencySamples(), 128);
 }
 
+// The statistics' latency: the ring's backlog plus what the last pass gave
+// the device and it has not played yet, by the clock since that pass.
+TEST_F(AudioPathTest, LatencyIsTheBacklogPlusTheUnplayedPartOfTheLastPass) {
+    auto nowNs = [] {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
+    EXPECT_EQ(audioLatencyMs(nowNs()), -1);  // no output
+    ASSERT_TRUE(startAudio());
+    EXPECT_EQ(audioLatencyMs(nowNs()), 0);  // nothing held, no pass yet
+    for (int i = 0; i < 3; ++i) push(2192, 1);  // 6576 bytes, 1644 frames: 50.2 ms
+    EXPECT_EQ(audioLatencyMs(nowNs()), 50);
+    const int64_t passAt = nowNs();
+    ASSERT_NE(audioPass(3272), nullptr);  // 818 frames (25.0 ms) to the device, 826 left
+    // Unplayed at first, half played after 12.5 ms, nothing once its time is past
+    // (a millisecond either way for the moment the pass took its bytes).
+    EXPECT_NEAR(audioLatencyMs(passAt), 50, 1);
+    EXPECT_NEAR(audioLatencyMs(passAt + 12'500'000), 37, 1);
+    EXPECT_EQ(audioLatencyMs(passAt + 60'000'000), 25);
+}
+
 TEST_F(AudioPathTest, RestartEmptiesTheRing) {
     ASSERT_TRUE(startAudio());
     push(2192, 1);

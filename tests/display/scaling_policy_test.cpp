@@ -40,6 +40,10 @@ TEST(PixelPerfect, LargestWholeMultipleCentredOnWholePixels) {
         {"natural size", 400, 480, false, false, {-0.5f, -0.5f, 399.5f, 479.5f}},
         {"just short of 2x stays 1x, centred", 799, 959, false, false, {198.5f, 238.5f, 598.5f, 718.5f}},
         {"exactly 2x", 800, 960, false, false, {-0.5f, -0.5f, 799.5f, 959.5f}},
+        // A 1.75x area (a 700 x 840 window, or 400 x 480 at a 1.75 scale
+        // factor): 1x on black, never some pixels doubled and others not.
+        {"1.75x: 1x centred", 700, 840, false, false, {149.5f, 179.5f, 549.5f, 659.5f}},
+        {"3.5x: 3x centred", 1400, 1680, false, true, {99.5f, 119.5f, 1299.5f, 1559.5f}},
         {"full HD screen: 2x, bars all round", 1920, 1080, false, true, {559.5f, 59.5f, 1359.5f, 1019.5f}},
         {"height decides", 1600, 1200, false, true, {399.5f, 119.5f, 1199.5f, 1079.5f}},
         // 1440 x 1440 is 3x exactly; 4 % overscan leaves 1382: back to 2x.

@@ -66,6 +66,24 @@ protected:
     const Bytes image = synthetic::image(4);
 };
 
+// The installed folder is the one the package fills, <prefix>/share/...,
+// and an unpacked package's root stands in for / when named.
+TEST_F(UpdateFiles, InstalledFolderLiesUnderTheInstallationPrefix) {
+    setInstalledFirmwareFolder("");
+    const std::string folder = std::string(KESTREL_TEST_INSTALL_PREFIX) + "/share/kestrel-capture/firmware/";
+    unsetenv(kInstallRootVariable);
+    EXPECT_EQ(installedFirmwareFolder(), folder);
+    const std::string root = folders.root + "/unpacked";
+    setenv(kInstallRootVariable, (root + "/").c_str(), 1);
+    EXPECT_EQ(firmwareFolders().back(), root + folder);
+    writeFile(root + folder + firmwareFileName(104), synthetic::compress(image));
+    EXPECT_EQ(run(), 0);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), link.flash.data()));
+    setenv(kInstallRootVariable, "relative/ignored", 1);
+    EXPECT_EQ(installedFirmwareFolder(), folder);
+    unsetenv(kInstallRootVariable);
+}
+
 TEST_F(UpdateFiles, FirstImageFoundIsUsed) {
     const Bytes shortImage = synthetic::image(4, 70000 - 16);
     // Installed only: used.

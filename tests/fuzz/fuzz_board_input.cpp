@@ -220,7 +220,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ScriptedHost host;
     std::vector<FrameBuffer*> held;  // what the "screen windows" keep
     FrameQueue& freeQueue = framePool.freeQueue;
-    int skipRun = 0;
+    ReadRun run;
     bool decoded = false;
     for (int pass = 0; pass < kMaxPasses && !script.empty(); ++pass) {
         const uint8_t step = script.u8();
@@ -239,7 +239,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int32_t queued = freeQueue.size();
         host.posted = nullptr;
 
-        const int status = readIntoBuffer(host, buffer, skipRun);
+        const int status = readIntoBuffer(host, buffer, run);
 
         if (status == FRAME_SKIP) {
             if (linkStats.skips != skips + 1 || linkStats.errors != errors) broken("a skip not counted once");

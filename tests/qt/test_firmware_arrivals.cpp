@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "../tools/synthetic_image.h"
+#include "app/board_status.h"
 #include "core/capture_core.h"
 #include "core/device.h"
 #include "core/link_stats.h"
@@ -80,6 +81,24 @@ private Q_SLOTS:
         t.reset();
         setFirmwareResources(nullptr, 0);
         folders.reset();
+    }
+
+    // While the updated board restarts the status line says so, never that no
+    // board was found; once back it names the new firmware.
+    void statusLineFollowsTheRestart() {
+        usb::SimBoard& board = t->board();
+        board.setReconfigureDelay(1500);
+        int result = -2;
+        startWith([&](FirmwareDialog* dialog) {
+            connect(dialog, &QDialog::finished, [&](int r) { result = r; });
+            dialog->startButton()->click();
+            QTRY_COMPARE_WITH_TIMEOUT(result, 1, 30000);
+        });
+        QCOMPARE(result, 1);
+        QCOMPARE(t->control().statusText(), QString::fromStdString(boardRestartingText()));
+        QTRY_COMPARE_WITH_TIMEOUT(t->control().statusText(),
+                                  QStringLiteral("Firmware updated: the capture board runs firmware 8.0 now."), 10000);
+        QCOMPARE(currentDevice()->openState, int32_t{Streaming});
     }
 
     // Cut off right after block 0 was erased, so the retry also needs the

@@ -18,6 +18,7 @@
 #include "firmware/qt/firmware_dialog.h"
 #include "support/private_folders.h"
 #include "usb/sim/sim_board.h"
+#include "widgets/whole_paths.h"
 
 namespace {
 
@@ -36,7 +37,8 @@ void answerNextMessageBox(SeenBox* seen) {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box) return;
         seen->title = box->windowTitle();
-        seen->text = box->text();
+        // As read: paths are shown with word joiners and no-break spaces.
+        seen->text = box->text().remove(QChar(0x2060)).replace(QChar(0x00A0), ' ');
         seen->icon = box->icon();
         seen->parent = box->parentWidget();
         ++seen->shown;
@@ -134,17 +136,43 @@ private Q_SLOTS:
         QCOMPARE(seen.title, QStringLiteral("Error (385)"));
         QTRY_COMPARE(dialog.startButton()->text(), QStringLiteral("Retry"));
         QCOMPARE(dialog.progressBar()->value(), 0);
+        // The words follow: what failed and what Retry does, then the progress.
+        const QLabel* label = dialog.findChild<QLabel*>();
+        QCOMPARE(label->text(), QStringLiteral("The update failed (error 385).\n"
+                                               "Push Retry to start it again from the beginning, or Cancel to quit."));
 
         board.flash().setBadPage(-1);
         highest = 0;
         dialog.startButton()->click();
+        const QString warning = QStringLiteral("\n!! DO NOT disconnect the Kestrel while update is running !!");
+        QCOMPARE(label->text(), QStringLiteral("Updating the firmware: 0% done.") + warning);
         QTRY_COMPARE_WITH_TIMEOUT(result, 1, 20000);
         QCOMPARE(highest, 999);
+        QCOMPARE(label->text(), QStringLiteral("Updating the firmware: 99% done.") + warning);
 
         useDevice(&nullDevice);
         kestrelDevice.close();
         kestrelDevice.setBackend(nullptr);
         setFirmwareResources(nullptr, 0);
+    }
+
+    // Paths in a box's text cannot be broken: '|' stands for a word joiner,
+    // '_' for a no-break space; nothing else changes.
+    void pathsAreKeptWhole() {
+        const struct {
+            const char* plain;
+            const char* shown;
+        } cases[] = {
+            {"Put it in /a b/c-d/, then push Retry.", "Put it in /|a_b/|c-|d/, then push Retry."},
+            {"in /x/y or in ~/z/w.", "in /|x/|y or in ~/|z/|w."},
+            {"file /f (why).", "file /|f (why)."},
+            {"no path: a/b and - here", "no path: a/b and - here"},
+        };
+        for (const auto& c : cases) {
+            QString shown = withWholePaths(QString::fromUtf8(c.plain));
+            shown.replace(QChar(0x2060), '|').replace(QChar(0x00A0), '_');
+            QCOMPARE(shown, QString::fromUtf8(c.shown));
+        }
     }
 
     // The failures a user can mend are explained in the box: the missing

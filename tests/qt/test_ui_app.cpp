@@ -215,6 +215,10 @@ private Q_SLOTS:
         QVERIFY(waitForPaints(3));
         QTest::keyClick(window, Qt::Key_F1);
         QVERIFY(window->overlay().isVisible());
+        // The sound plays: its figure is there from the start, not "sound off"
+        // until the first second was counted.
+        QVERIFY(!window->overlay().figures().counted);
+        QVERIFY(window->overlay().figures().cushionMs >= 0);
         QTRY_VERIFY_WITH_TIMEOUT(window->overlay().figures().fps > 0, 5000);
         QVERIFY(window->overlay().figures().latencyMs >= 0);
         QCOMPARE(window->overlay().figures().errors, 0);

@@ -1,9 +1,11 @@
-// The status line while no board is there, and once one arrives; on the
-// simulated board the program offers no board chooser.
+// The status line while no board is there, once one arrives, and when the
+// board is pulled out and put back; on the simulated board the program
+// offers no board chooser.
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QTimer>
 
+#include "app/board_status.h"
 #include "core/link_stats.h"
 #include "test_ui_support.h"
 
@@ -31,6 +33,20 @@ private Q_SLOTS:
         t.board().replug();  // the arrival comes to the UI thread queued
         QTRY_COMPARE_WITH_TIMEOUT(t.control().statusText(), QStringLiteral("Capture board found."), 5000);
         QVERIFY(waitForPaints(3));
+    }
+
+    void unplugAndReplugAreReported() {
+        TestApp t;
+        t.start();
+        QVERIFY(waitForPaints(3));
+        QCOMPARE(t.control().statusText(), QString());
+        for (int round = 0; round < 2; ++round) {
+            t.board().unplug();
+            QTRY_COMPARE_WITH_TIMEOUT(t.control().statusText(), QString::fromStdString(boardUnpluggedText()), 5000);
+            t.board().replug();
+            QTRY_COMPARE_WITH_TIMEOUT(t.control().statusText(), QStringLiteral("Capture board back."), 5000);
+            QVERIFY(waitForPaints(3));
+        }
     }
 };
 

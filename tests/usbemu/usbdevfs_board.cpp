@@ -45,7 +45,7 @@ std::vector<uint8_t> descriptorBytes(Descriptors kind) {
         case Descriptors::Board:
         case Descriptors::ShortConfig:
             add({9, 4, 0, 0, 2, 0xFF, 0, 0, 0});
-            add(endpoint(0x82, 2, 512));
+            add(endpoint(kFramePipe, 2, 512));
             add(endpoint(0x01, 2, 512));
             break;
         case Descriptors::SecondInterface:
@@ -53,7 +53,7 @@ std::vector<uint8_t> descriptorBytes(Descriptors kind) {
             add({9, 4, 0, 0, 1, 0x03, 0, 0, 0});
             add(endpoint(0x81, 3, 8));
             add({9, 4, 1, 0, 2, 0xFF, 0, 0, 0});
-            add(endpoint(0x82, 2, 512));
+            add(endpoint(kFramePipe, 2, 512));
             add(endpoint(0x01, 2, 512));
             break;
         case Descriptors::NoFramePipe:

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "usb/sim/sim_board.h"
+#include "usb/sim/board_model.h"
 
 namespace usbemu {
 

@@ -11,7 +11,9 @@ std::unique_ptr<QMenu> ScreenWindow::createContextMenu() {
     auto item = [](QMenu* into, const QString& text, int id, bool checked, bool enabled = true) {
         QAction* action = into->addAction(text);
         action->setData(id);
-        action->setCheckable(true);
+        // Only a chosen item shows a mark: the style draws an empty box for
+        // every checkable item that is not checked.
+        action->setCheckable(checked);
         action->setChecked(checked);
         action->setEnabled(enabled);
         return action;

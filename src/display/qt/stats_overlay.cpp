@@ -42,6 +42,14 @@ int64_t nowNs() {
         .count();
 }
 
+// The cushion: sound held in the ring ahead of the output; -1 without one.
+int soundCushionMs() {
+    if (audioLatencySamples() < 0) return -1;
+    const AudioRing& ring = audioRing();
+    const uint64_t held = ring.writeTotal() - ring.readTotal();
+    return int(held / audio::kBytesPerSampleFrame * 1000 / audio::kSampleRate);
+}
+
 }  // namespace
 
 void StatsOverlay::setFrameReadClock(FrameReadClock clock) { frameReadClock = clock; }
@@ -64,6 +72,8 @@ void StatsOverlay::toggle() {
         lastSkips_ = linkStats.skips.load(std::memory_order_relaxed);
         lastErrors_ = linkStats.errors.load(std::memory_order_relaxed);
         figures_ = Figures{};
+        // The sound is known at once; the counts after their first second.
+        figures_.cushionMs = soundCushionMs();
         paintPanel();
         refreshTimer_.start();
     } else {
@@ -101,13 +111,8 @@ void StatsOverlay::refresh() {
     }
     latencyCount_ = 0;
 
-    // The cushion: sound held in the ring ahead of the output.
-    figures_.cushionMs = -1;
-    if (audioLatencySamples() >= 0) {
-        const AudioRing& ring = audioRing();
-        const uint64_t held = ring.writeTotal() - ring.readTotal();
-        figures_.cushionMs = int(held / audio::kBytesPerSampleFrame * 1000 / audio::kSampleRate);
-    }
+    figures_.cushionMs = soundCushionMs();
+    figures_.counted = true;
 
     const RecordingClock clock = recordingClock.load();
     const int64_t seconds = clock ? clock() : -1;
@@ -130,8 +135,11 @@ void StatsOverlay::paintPanel() {
     p.setPen(Qt::white);
 
     char line[96];
-    std::snprintf(line, sizeof line, "%d fps  %d skips  %d errors", figures_.fps, figures_.skips,
-                  figures_.errors);
+    if (figures_.counted)
+        std::snprintf(line, sizeof line, "%d fps  %d skips  %d errors", figures_.fps, figures_.skips,
+                      figures_.errors);
+    else
+        std::snprintf(line, sizeof line, "counting frames...");
     p.drawText(8, 17, QString::fromLatin1(line));
     if (figures_.latencyMs >= 0)
         std::snprintf(line, sizeof line, "latency %.1f ms", figures_.latencyMs);

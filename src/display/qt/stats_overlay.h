@@ -40,6 +40,7 @@ public:
 
     // The figures of the last second as shown (tests).
     struct Figures {
+        bool counted = false;  // a whole second was counted (fps, skips, errors)
         int fps = 0, skips = 0, errors = 0;
         double latencyMs = -1;  // -1: no frame with a known read time
         int cushionMs = -1;     // -1: no sound output

@@ -18,8 +18,11 @@
 #include "firmware/firmware_worker.h"
 #include "firmware/update_failure.h"
 #include "widgets/dialog_units.h"
+#include "widgets/whole_paths.h"
 
 namespace {
+
+const QString kDoNotDisconnect = QStringLiteral("!! DO NOT disconnect the Kestrel while update is running !!");
 
 // The one update dialog, UI thread only. The worker never touches it: it
 // posts to the application object, and the posted call looks the dialog up,
@@ -54,9 +57,8 @@ FirmwareDialog::FirmwareDialog(QWidget* owner)
     setWindowTitle(QStringLiteral("Firmware Update"));
     setModal(true);
 
-    text_ = new QLabel(QStringLiteral("Kestrel Capture firmware needs to be updated. Push Start to begin.\n"
-                                      "!! DO NOT disconnect the Kestrel while update is running !!"),
-                       this);
+    text_ = new QLabel(this);
+    showWaitingText();
     progress_ = new QProgressBar(this);
     progress_->setRange(0, 1000);
     progress_->setValue(0);
@@ -91,6 +93,7 @@ void FirmwareDialog::start() {
     running_ = true;
     start_->setEnabled(false);
     cancel_->setEnabled(false);
+    setProgress(0);
     std::thread(firmwareUpdateThread).detach();
 }
 
@@ -99,7 +102,16 @@ void FirmwareDialog::cancel() {
     done(updated_ ? 1 : 0);
 }
 
-void FirmwareDialog::setProgress(int thousandths) { progress_->setValue(thousandths); }
+void FirmwareDialog::showWaitingText() {
+    text_->setText(QStringLiteral("Kestrel Capture firmware needs to be updated. Push Start to begin.\n") +
+                   kDoNotDisconnect);
+}
+
+void FirmwareDialog::setProgress(int thousandths) {
+    progress_->setValue(thousandths);
+    if (running_)
+        text_->setText(QStringLiteral("Updating the firmware: %1% done.\n").arg(thousandths / 10) + kDoNotDisconnect);
+}
 
 void FirmwareDialog::updateFinished(int result, const std::string& text) {
     running_ = false;
@@ -115,11 +127,15 @@ void FirmwareDialog::updateFinished(int result, const std::string& text) {
         reconnect(interfaceClass);
         if (updated_) return;
     }
+    text_->setText(QStringLiteral("The update failed (error %1).\n"
+                                  "Push Retry to start it again from the beginning, or Cancel to quit.")
+                       .arg(result));
     // Not modal to the dialog's event loop: an arrival may still come while
     // the box is up, and may close both.
     box_ = new QMessageBox(QMessageBox::Critical, QStringLiteral("Error (%1)").arg(result),
-                           text.empty() ? QStringLiteral("Failed!") : QString::fromStdString(text), QMessageBox::Ok,
-                           this);
+                           text.empty() ? QStringLiteral("Failed!") : withWholePaths(QString::fromStdString(text)),
+                           QMessageBox::Ok, this);
+    box_->setTextFormat(Qt::PlainText);
     box_->setAttribute(Qt::WA_DeleteOnClose);
     box_->setWindowModality(Qt::ApplicationModal);
     connect(box_, &QMessageBox::finished, this, &FirmwareDialog::failureAcknowledged);
@@ -171,6 +187,8 @@ bool firmwareDialogTakesArrival(const usb::Guid& interfaceClass) {
     if (captureCoreRunning()) activeDialog->deviceArrived(interfaceClass);
     return true;
 }
+
+bool firmwareDialogOpen() { return !activeDialog.isNull(); }
 
 int runFirmwareUpdateDialog(QWidget* owner) {
     if (activeDialog) return 1;

@@ -18,6 +18,7 @@ class QPushButton;
 // 0 when cancelled. While a dialog is open, no second one is shown: the call
 // returns 1 at once and the open dialog carries on.
 int runFirmwareUpdateDialog(QWidget* owner);
+bool firmwareDialogOpen();
 
 // UI thread: a board arrived. When an update dialog is open it takes the
 // arrival (at once, or after a running update has ended) and true is
@@ -48,6 +49,7 @@ protected:
 private:
     void start();
     void cancel();
+    void showWaitingText();
     void failureAcknowledged();
     // Reopens the board; closes the dialog with success when it streams.
     void reconnect(const usb::Guid& interfaceClass);

@@ -15,17 +15,13 @@
 #include "base/debug_log.h"
 #include "base/status_line.h"
 #include "settings/settings.h"
+#include "usb/board_protocol.h"
 #include "usb/libusb/usb_ids.h"
 
 namespace usb {
 
 namespace {
 
-// The board's interface class, as the device link asks for it.
-const Guid kBoardClass{
-    {0xe5, 0xed, 0xde, 0x3e, 0x7a, 0x4f, 0xd5, 0x42, 0xaa, 0x8f, 0x9a, 0x39, 0x76, 0x58, 0x9b, 0x01}};
-
-constexpr uint8_t kFramePipe = 0x82;
 // A freshly arrived device gets a moment for udev to set its permissions.
 constexpr auto kArrivalSettle = std::chrono::milliseconds(250);
 // Without hotplug events, how often the bus is listed for new boards.
@@ -205,21 +201,13 @@ public:
     }
 
     std::vector<std::string> enumerate(const Guid& interfaceClass) override {
-        if (!(interfaceClass == kBoardClass)) return {};
+        if (!(interfaceClass == deviceInterfaceGuid)) return {};
         std::vector<UsbId> ids = loadUsbIds();  // the file may have changed since the start
         {
             std::lock_guard<std::mutex> lock(idsMutex_);
             ids_ = ids;
         }
-        std::vector<std::string> paths;
-        DeviceList devices(context_);
-        for (ssize_t i = 0; i < devices.count; ++i) {
-            libusb_device_descriptor d;
-            if (libusb_get_device_descriptor(devices.list[i], &d) == 0 && listed(ids, d))
-                paths.push_back(pathOf(devices.list[i], d));
-        }
-        std::sort(paths.begin(), paths.end());
-        return paths;
+        return listedPaths(ids);
     }
 
     std::unique_ptr<Interface> open(const std::string& path) override {
@@ -258,6 +246,19 @@ public:
     }
 
 private:
+    // The paths of the devices on the bus that the ids list, in order.
+    std::vector<std::string> listedPaths(const std::vector<UsbId>& ids) {
+        std::vector<std::string> paths;
+        DeviceList devices(context_);
+        for (ssize_t i = 0; i < devices.count; ++i) {
+            libusb_device_descriptor d;
+            if (libusb_get_device_descriptor(devices.list[i], &d) == 0 && listed(ids, d))
+                paths.push_back(pathOf(devices.list[i], d));
+        }
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    }
+
     static void explainFailure(const std::string& path, const libusb_device_descriptor& d, int result) {
         switch (result) {
             case LIBUSB_ERROR_ACCESS:
@@ -279,13 +280,7 @@ private:
             std::lock_guard<std::mutex> lock(idsMutex_);
             ids = ids_;
         }
-        std::vector<std::string> present;
-        DeviceList devices(context_);
-        for (ssize_t i = 0; i < devices.count; ++i) {
-            libusb_device_descriptor d;
-            if (libusb_get_device_descriptor(devices.list[i], &d) == 0 && listed(ids, d))
-                present.push_back(pathOf(devices.list[i], d));
-        }
+        std::vector<std::string> present = listedPaths(ids);
         for (const std::string& path : present)
             if (std::find(polled_.begin(), polled_.end(), path) == polled_.end())
                 arrivalAt_ = (std::chrono::steady_clock::now() + kArrivalSettle).time_since_epoch().count();
@@ -326,7 +321,7 @@ private:
             if (due != 0 && std::chrono::steady_clock::now().time_since_epoch().count() >= due) {
                 arrivalAt_ = 0;
                 std::lock_guard<std::mutex> lock(handlerMutex_);
-                if (handler_) handler_(kBoardClass);
+                if (handler_) handler_(deviceInterfaceGuid);
             }
         }
     }

@@ -9,11 +9,11 @@
 #include <tuple>
 #include <utility>
 
+#include "usb/board_protocol.h"
+
 namespace usb {
 
 namespace {
-
-constexpr uint8_t kFramePipe = 0x82;
 
 std::string readAttribute(const std::string& folder, const char* name) {
     std::ifstream file(folder + "/" + name);

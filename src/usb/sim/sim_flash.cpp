@@ -6,12 +6,11 @@
 #include <mutex>
 #include <vector>
 
+#include "usb/board_protocol.h"
+
 namespace usb {
 
 namespace {
-
-constexpr uint16_t kPortLast = 16;
-constexpr uint16_t kPortCont = 18;
 
 constexpr uint8_t kStatusBusy = 0x01;
 constexpr uint8_t kStatusWel = 0x02;
@@ -182,20 +181,20 @@ SimFlash::SimFlash() : state_(new State) {}
 SimFlash::~SimFlash() { delete state_; }
 
 bool SimFlash::write(uint16_t port, const uint8_t* data, uint32_t length) {
-    if (port != kPortLast && port != kPortCont) return false;
+    if (port != FLASH_PORT && port != FLASH_PORT_CONT) return false;
     std::lock_guard lock(state_->mutex);
     if (!state_->countTransfer()) return false;
     if (length) state_->clockOut(data, length);
-    if (port == kPortLast) state_->deselect();
+    if (port == FLASH_PORT) state_->deselect();
     return true;
 }
 
 int SimFlash::read(uint16_t port, uint8_t* data, uint32_t length) {
-    if (port != kPortLast && port != kPortCont) return -1;
+    if (port != FLASH_PORT && port != FLASH_PORT_CONT) return -1;
     std::lock_guard lock(state_->mutex);
     if (!state_->countTransfer()) return -1;
     state_->clockIn(data, length);
-    if (port == kPortLast) state_->deselect();
+    if (port == FLASH_PORT) state_->deselect();
     return static_cast<int>(length);
 }
 

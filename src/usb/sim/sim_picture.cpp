@@ -13,7 +13,7 @@
 
 #include <cmath>
 
-#include "usb/sim/sim_board.h"
+#include "usb/sim/board_model.h"
 
 namespace usb {
 
@@ -51,10 +51,10 @@ bool textPixel(const char* text, int length, int ox, int oy, int scale, int x, i
     return glyph != nullptr && ((glyph->rows[ly / scale] >> (2 - gx)) & 1) != 0;
 }
 
-constexpr SimBoard::Rgb kWhite{255, 255, 255};
-constexpr SimBoard::Rgb kBlack{0, 0, 0};
-constexpr SimBoard::Rgb kMagenta{255, 0, 255};
-constexpr SimBoard::Rgb kCyan{0, 255, 255};
+constexpr BoardModel::Rgb kWhite{255, 255, 255};
+constexpr BoardModel::Rgb kBlack{0, 0, 0};
+constexpr BoardModel::Rgb kMagenta{255, 0, 255};
+constexpr BoardModel::Rgb kCyan{0, 255, 255};
 
 constexpr int kMarkerSize = 16;
 constexpr int kBarWidth = 4;
@@ -64,34 +64,34 @@ constexpr int kBoxLeft = kCounterX - 4, kBoxTop = kCounterY - 4;
 constexpr int kBoxRight = kCounterX + kCounterDigits * 4 * kCounterScale;  // exclusive
 constexpr int kBoxBottom = kCounterY + 5 * kCounterScale + 4;             // exclusive
 
-SimBoard::Rgb stillPixel(bool bottom, int x, int y) {
+BoardModel::Rgb stillPixel(bool bottom, int x, int y) {
     if (x < kMarkerSize && y < kMarkerSize) return kWhite;
     if (!bottom) {
         if (textPixel("TOP", 3, 40, 40, 8, x, y)) return kWhite;
-        return {static_cast<uint8_t>(x * 255 / (SimBoard::kTopWidth - 1)),
-                static_cast<uint8_t>(y * 255 / (SimBoard::kHeight - 1)), 0x30};
+        return {static_cast<uint8_t>(x * 255 / (BoardModel::kTopWidth - 1)),
+                static_cast<uint8_t>(y * 255 / (BoardModel::kHeight - 1)), 0x30};
     }
     if (textPixel("BOTTOM", 6, 40, 40, 6, x, y)) return kBlack;
-    return {0x30, static_cast<uint8_t>(x * 255 / (SimBoard::kBottomWidth - 1)),
-            static_cast<uint8_t>(y * 255 / (SimBoard::kHeight - 1))};
+    return {0x30, static_cast<uint8_t>(x * 255 / (BoardModel::kBottomWidth - 1)),
+            static_cast<uint8_t>(y * 255 / (BoardModel::kHeight - 1))};
 }
 
 bool inSecondMarker(int x, int y) {
-    return x >= SimBoard::kSecondMarkerX && x < SimBoard::kSecondMarkerX + kMarkerSize &&
-           y >= SimBoard::kSecondMarkerY && y < SimBoard::kSecondMarkerY + kMarkerSize;
+    return x >= BoardModel::kSecondMarkerX && x < BoardModel::kSecondMarkerX + kMarkerSize &&
+           y >= BoardModel::kSecondMarkerY && y < BoardModel::kSecondMarkerY + kMarkerSize;
 }
 
-int topBarX(uint64_t frame) { return static_cast<int>((frame * 3) % SimBoard::kTopWidth); }
-int bottomBarY(uint64_t frame) { return static_cast<int>((frame * 2) % SimBoard::kHeight); }
+int topBarX(uint64_t frame) { return static_cast<int>((frame * 3) % BoardModel::kTopWidth); }
+int bottomBarY(uint64_t frame) { return static_cast<int>((frame * 2) % BoardModel::kHeight); }
 
 // One full period of a sine at 1 Hz, so that sample n of a tone of f Hz is
 // entry (f * n) mod rate: exact phase for any n, no drift.
 const int16_t* sineTable() {
     static const auto* table = [] {
-        auto* t = new int16_t[SimBoard::kSampleRate];
-        const double step = 2.0 * M_PI / SimBoard::kSampleRate;
-        for (uint32_t i = 0; i < SimBoard::kSampleRate; ++i)
-            t[i] = static_cast<int16_t>(std::lround(SimBoard::kToneAmplitude * std::sin(step * i)));
+        auto* t = new int16_t[BoardModel::kSampleRate];
+        const double step = 2.0 * M_PI / BoardModel::kSampleRate;
+        for (uint32_t i = 0; i < BoardModel::kSampleRate; ++i)
+            t[i] = static_cast<int16_t>(std::lround(BoardModel::kToneAmplitude * std::sin(step * i)));
         return t;
     }();
     return table;
@@ -145,45 +145,45 @@ int16_t BoardModel::toneSample(uint64_t n, int channel) {
 }
 
 // Board order: column c at byte 720 c, pixel p of a column = screen row 239 - p.
-static void putPixel(uint8_t* video, int column, int row, SimBoard::Rgb rgb) {
-    uint8_t* p = video + 720 * column + 3 * (SimBoard::kHeight - 1 - row);
+static void putPixel(uint8_t* video, int column, int row, BoardModel::Rgb rgb) {
+    uint8_t* p = video + 720 * column + 3 * (BoardModel::kHeight - 1 - row);
     p[0] = rgb.r;
     p[1] = rgb.g;
     p[2] = rgb.b;
 }
 
 void drawStillPicture(uint8_t* video) {
-    for (int x = 0; x < SimBoard::kTopWidth; ++x)
-        for (int y = 0; y < SimBoard::kHeight; ++y) putPixel(video, x, y, stillPixel(false, x, y));
-    for (int x = 0; x < SimBoard::kBottomWidth; ++x)
-        for (int y = 0; y < SimBoard::kHeight; ++y)
-            putPixel(video, SimBoard::kTopWidth + x, y, stillPixel(true, x, y));
+    for (int x = 0; x < BoardModel::kTopWidth; ++x)
+        for (int y = 0; y < BoardModel::kHeight; ++y) putPixel(video, x, y, stillPixel(false, x, y));
+    for (int x = 0; x < BoardModel::kBottomWidth; ++x)
+        for (int y = 0; y < BoardModel::kHeight; ++y)
+            putPixel(video, BoardModel::kTopWidth + x, y, stillPixel(true, x, y));
 }
 
 // Draws what moves over a copy of the still picture.
 void drawMovingParts(uint8_t* video, uint64_t frame) {
     const int topBar = topBarX(frame);
-    for (int x = topBar; x < topBar + kBarWidth && x < SimBoard::kTopWidth; ++x)
-        for (int y = 0; y < SimBoard::kHeight; ++y) putPixel(video, x, y, SimBoard::expectedPixel(frame, false, x, y));
+    for (int x = topBar; x < topBar + kBarWidth && x < BoardModel::kTopWidth; ++x)
+        for (int y = 0; y < BoardModel::kHeight; ++y) putPixel(video, x, y, BoardModel::expectedPixel(frame, false, x, y));
     const int bottomBar = bottomBarY(frame);
-    for (int y = bottomBar; y < bottomBar + kBarWidth && y < SimBoard::kHeight; ++y)
-        for (int x = 0; x < SimBoard::kBottomWidth; ++x)
-            putPixel(video, SimBoard::kTopWidth + x, y, SimBoard::expectedPixel(frame, true, x, y));
+    for (int y = bottomBar; y < bottomBar + kBarWidth && y < BoardModel::kHeight; ++y)
+        for (int x = 0; x < BoardModel::kBottomWidth; ++x)
+            putPixel(video, BoardModel::kTopWidth + x, y, BoardModel::expectedPixel(frame, true, x, y));
     for (int x = kBoxLeft; x < kBoxRight; ++x)
         for (int y = kBoxTop; y < kBoxBottom; ++y)
-            putPixel(video, SimBoard::kTopWidth + x, y, SimBoard::expectedPixel(frame, true, x, y));
-    if (SimBoard::isMarkerFrame(frame))
-        for (int x = SimBoard::kSecondMarkerX; x < SimBoard::kSecondMarkerX + kMarkerSize; ++x)
-            for (int y = SimBoard::kSecondMarkerY; y < SimBoard::kSecondMarkerY + kMarkerSize; ++y)
+            putPixel(video, BoardModel::kTopWidth + x, y, BoardModel::expectedPixel(frame, true, x, y));
+    if (BoardModel::isMarkerFrame(frame))
+        for (int x = BoardModel::kSecondMarkerX; x < BoardModel::kSecondMarkerX + kMarkerSize; ++x)
+            for (int y = BoardModel::kSecondMarkerY; y < BoardModel::kSecondMarkerY + kMarkerSize; ++y)
                 putPixel(video, x, y, kWhite);
 }
 
 void drawSound(uint8_t* out, uint64_t frame) {
-    const uint64_t first = SimBoard::firstSample(frame);
-    const uint32_t count = SimBoard::samplesInFrame(frame);
+    const uint64_t first = BoardModel::firstSample(frame);
+    const uint32_t count = BoardModel::samplesInFrame(frame);
     for (uint32_t i = 0; i < count; ++i) {
-        const int16_t left = SimBoard::toneSample(first + i, 0);
-        const int16_t right = SimBoard::toneSample(first + i, 1);
+        const int16_t left = BoardModel::toneSample(first + i, 0);
+        const int16_t right = BoardModel::toneSample(first + i, 1);
         out[4 * i + 0] = static_cast<uint8_t>(left & 0xFF);
         out[4 * i + 1] = static_cast<uint8_t>((left >> 8) & 0xFF);
         out[4 * i + 2] = static_cast<uint8_t>(right & 0xFF);

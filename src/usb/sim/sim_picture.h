@@ -1,6 +1,6 @@
 #pragma once
 // Drawing the simulated board's frames (sim_picture.cpp), in the board's
-// column order. SimBoard::expectedPixel gives the same picture pixel by pixel.
+// column order. BoardModel::expectedPixel gives the same picture pixel by pixel.
 #include <cstdint>
 
 namespace usb {
@@ -9,7 +9,7 @@ namespace usb {
 void drawStillPicture(uint8_t* video);
 // Over a copy of the still picture: what moves in frame `frame`.
 void drawMovingParts(uint8_t* video, uint64_t frame);
-// The frame's sound, SimBoard::samplesInFrame(frame) x 4 bytes.
+// The frame's sound, BoardModel::samplesInFrame(frame) x 4 bytes.
 void drawSound(uint8_t* out, uint64_t frame);
 
 }  // namespace usb
