@@ -97,6 +97,26 @@ Movie scrollingMovie(int frames) {
     return movie;
 }
 
+// Flat blocks of every colour channel value (a red of 1 cannot be said as
+// one colour), changing every frame, over a few two-colour edges.
+Movie flatMovie(int frames) {
+    Movie movie;
+    for (int f = 0; f < frames; ++f) {
+        Picture p(static_cast<size_t>(kStride) * kHeight);
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                const int bx = x / 4 + f, by = y / 4;
+                uint8_t* d = &p[static_cast<size_t>(y) * kStride + x * 3];
+                const bool edge = by % 3 == 0 && (x % 4) + (y % 4) > 3;
+                d[2] = static_cast<uint8_t>((bx % 32) << 3);
+                d[1] = static_cast<uint8_t>(edge ? 255 : (by % 32) << 3);
+                d[0] = static_cast<uint8_t>(((bx + by) % 32) << 3);
+            }
+        movie.push_back(std::move(p));
+    }
+    return movie;
+}
+
 struct ContextDeleter {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
 };
@@ -172,7 +192,8 @@ struct Case {
 
 TEST(Video1Oracle, DecoderShowsWhatTheEncoderBelieves) {
     constexpr int kFrames = 14, kKeyInterval = 6;
-    const Case cases[] = {{"demo picture", demoMovie}, {"noisy photo", noisyMovie}, {"scrolling", scrollingMovie}};
+    const Case cases[] = {{"demo picture", demoMovie}, {"noisy photo", noisyMovie}, {"scrolling", scrollingMovie},
+                          {"flat colours", flatMovie}};
     const double qualities[] = {0.0, 0.5, 0.85, 1.0};
     for (const Case& c : cases) {
         const Movie movie = c.make(kFrames);

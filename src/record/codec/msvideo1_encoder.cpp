@@ -15,10 +15,10 @@ constexpr double kRmsAtZero = 12.0;
 int32_t blockThreshold(double quality) {
     if (!(quality < 1.0)) return 0;
     if (!(quality > 0.0)) quality = 0.0;
-    // The allowed error per channel (RMS, 5-bit units) grows with the square
-    // of the distance from full quality: the upper half of the scale, where
-    // recordings are made, spreads over the small errors.
-    const double rms = kRmsAtZero * (1.0 - quality) * (1.0 - quality);
+    // The allowed error per channel (RMS, 5-bit units) falls off steeply
+    // towards full quality, so the upper part of the scale, where recordings
+    // are made, spreads over the small errors: 0.85 allows about half a step.
+    const double rms = kRmsAtZero * std::pow(1.0 - quality, 1.6);
     return static_cast<int32_t>(std::lround(48.0 * rms * rms));
 }
 
