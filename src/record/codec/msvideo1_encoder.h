@@ -31,6 +31,8 @@ public:
     void setQuality(double quality) { threshold_ = blockThreshold(quality); }
     // A key frame every `frames` frames, the first one included.
     void setKeyInterval(int frames) { keyInterval_ = frames < 1 ? 1 : frames; }
+    int keyInterval() const { return keyInterval_; }
+    // The next frame is a key frame (the counting restarts there).
     void forceKeyFrame() { sinceKey_ = 0; }
 
     // The most bytes one frame can take; `out` must hold that many.

@@ -9,6 +9,7 @@ namespace media {
 bool Video1Track::open(Video1Compressor& compressor, int width, int height, int64_t frameDuration,
                        AVStream* stream, std::string* error) {
     if (!compressor.openEncoder(encoder_, width, height, frameDuration, error)) return false;
+    keyWritten_ = false;
     pool_.reset(av_buffer_pool_init(encoder_.maxFrameBytes() + AV_INPUT_BUFFER_PADDING_SIZE, av_buffer_alloc));
     if (!pool_) {
         if (error) *error = "out of memory";
@@ -31,6 +32,7 @@ bool Video1Track::open(Video1Compressor& compressor, int width, int height, int6
 bool Video1Track::encode(const uint8_t* rows, ptrdiff_t stride, int64_t pts, AVPacket* packet) {
     AVBufferRef* buffer = av_buffer_pool_get(pool_.get());
     if (!buffer) return false;
+    if (!keyWritten_ || pts - lastKeyPts_ >= encoder_.keyInterval()) encoder_.forceKeyFrame();
     const msvideo1::Encoder::Frame frame = encoder_.encodeBgr24(rows, stride, buffer->data);
     packet->buf = buffer;
     packet->data = buffer->data;
@@ -38,6 +40,7 @@ bool Video1Track::encode(const uint8_t* rows, ptrdiff_t stride, int64_t pts, AVP
     packet->pts = packet->dts = pts;
     packet->duration = 1;
     packet->flags = frame.key ? AV_PKT_FLAG_KEY : 0;
+    if (frame.key) lastKeyPts_ = pts, keyWritten_ = true;
     return true;
 }
 

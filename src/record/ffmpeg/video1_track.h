@@ -22,7 +22,8 @@ public:
     bool open(Video1Compressor& compressor, int width, int height, int64_t frameDuration, AVStream* stream,
               std::string* error);
     // A bottom-up 24-bit picture into `packet` (key frames flagged), time
-    // stamps in frames.
+    // stamps in frames. Key frames follow the time line: slots that had no
+    // frame count too, so one comes at least once a second.
     bool encode(const uint8_t* rows, ptrdiff_t stride, int64_t pts, AVPacket* packet);
     AVRational timeBase() const { return timeBase_; }
 
@@ -33,6 +34,8 @@ private:
     msvideo1::Encoder encoder_;
     std::unique_ptr<AVBufferPool, PoolDeleter> pool_;
     AVRational timeBase_{1, 30};
+    int64_t lastKeyPts_ = 0;
+    bool keyWritten_ = false;
 };
 
 }  // namespace media
