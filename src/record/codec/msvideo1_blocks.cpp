@@ -13,66 +13,70 @@ inline int32_t distance(const Block& k, int i, const Centre& c) {
     return dr * dr + dg * dg + db * db;
 }
 
-inline Centre pixel(const Block& k, int i) { return {k.r[i], k.g[i], k.b[i]}; }
-
 inline uint16_t pack(const Centre& c) { return pack555(c.r, c.g, c.b); }
 
 struct Pair {
     Centre a, b;
-    uint32_t bits;  // bit j set: the j-th pixel of the set is a
+    uint32_t bits;  // bit j set: pixel j of the set is a
     int32_t err;
 };
 
-// Two colours for the pixels idx[0..N). The seeds are two pixels far apart
-// (the one farthest from the first pixel, and the one farthest from that),
-// so a set of at most two distinct colours is met exactly; one round of
-// averaging then moves the colours to the middle of their groups.
+// Two colours for N pixels given channel by channel. The seeds are the
+// lowest and highest pixel of the channel that spreads widest, so a set of
+// at most two distinct colours is met exactly; one round of averaging then
+// moves the colours to the middle of their groups. The loops over the
+// pixels have no branches, for the vectoriser.
 template <int N>
-Pair fitPair(const Block& k, const int (&idx)[N]) {
-    const Centre first = pixel(k, idx[0]);
-    int seed1 = idx[0];
-    int32_t far = 0;
-    for (int j = 1; j < N; ++j) {
-        int32_t d = distance(k, idx[j], first);
-        if (d > far) far = d, seed1 = idx[j];
-    }
-    if (far == 0) return {first, first, 0, 0};
-    const Centre c1 = pixel(k, seed1);
-    int seed2 = seed1;
-    far = 0;
-    for (int j = 0; j < N; ++j) {
-        int32_t d = distance(k, idx[j], c1);
-        if (d > far) far = d, seed2 = idx[j];
-    }
-    Pair p{c1, pixel(k, seed2), 0, 0};
-
-    // Group by the nearer seed and average each group (rounded).
-    int32_t sa[3] = {}, sb[3] = {}, na = 0;
-    for (int j = 0; j < N; ++j) {
-        const int i = idx[j];
-        const bool toA = distance(k, i, p.a) <= distance(k, i, p.b);
-        int32_t* s = toA ? sa : sb;
-        s[0] += k.r[i], s[1] += k.g[i], s[2] += k.b[i];
-        na += toA;
-    }
-    const int32_t nb = N - na;  // both groups hold their seed
-    p.a = {(sa[0] + na / 2) / na, (sa[1] + na / 2) / na, (sa[2] + na / 2) / na};
-    p.b = {(sb[0] + nb / 2) / nb, (sb[1] + nb / 2) / nb, (sb[2] + nb / 2) / nb};
-
-    for (int j = 0; j < N; ++j) {
-        const int i = idx[j];
-        const int32_t da = distance(k, i, p.a), db = distance(k, i, p.b);
-        if (da <= db) {
-            p.bits |= 1u << j;
-            p.err += da;
-        } else {
-            p.err += db;
+Pair fitPair(const int16_t* r, const int16_t* g, const int16_t* b) {
+    const int16_t* ch[3] = {r, g, b};
+    int lowest[3] = {0, 0, 0}, highest[3] = {0, 0, 0};
+    for (int c = 0; c < 3; ++c)
+        for (int j = 1; j < N; ++j) {
+            if (ch[c][j] < ch[c][lowest[c]]) lowest[c] = j;
+            if (ch[c][j] > ch[c][highest[c]]) highest[c] = j;
         }
+    int wide = 0, spread = -1;
+    for (int c = 0; c < 3; ++c) {
+        const int s = ch[c][highest[c]] - ch[c][lowest[c]];
+        if (s > spread) spread = s, wide = c;
     }
+    const Centre first{r[0], g[0], b[0]};
+    if (spread == 0) return {first, first, 0, 0};
+    const int sa = lowest[wide], sb = highest[wide];
+    Centre a{r[sa], g[sa], b[sa]}, bc{r[sb], g[sb], b[sb]};
+
+    // Group by the nearer seed (the seeds differ, so each keeps its own
+    // pixel) and average each group, rounded.
+    int16_t toA[N];
+    for (int j = 0; j < N; ++j) {
+        const int da = (r[j] - a.r) * (r[j] - a.r) + (g[j] - a.g) * (g[j] - a.g) + (b[j] - a.b) * (b[j] - a.b);
+        const int db = (r[j] - bc.r) * (r[j] - bc.r) + (g[j] - bc.g) * (g[j] - bc.g) + (b[j] - bc.b) * (b[j] - bc.b);
+        toA[j] = static_cast<int16_t>(da <= db);
+    }
+    int na = 0, ar = 0, ag = 0, ab = 0, tr = 0, tg = 0, tb = 0;
+    for (int j = 0; j < N; ++j) {
+        na += toA[j];
+        ar += toA[j] * r[j], ag += toA[j] * g[j], ab += toA[j] * b[j];
+        tr += r[j], tg += g[j], tb += b[j];
+    }
+    const int nb = N - na;
+    a = {(ar + na / 2) / na, (ag + na / 2) / na, (ab + na / 2) / na};
+    bc = {(tr - ar + nb / 2) / nb, (tg - ag + nb / 2) / nb, (tb - ab + nb / 2) / nb};
+
+    Pair p{a, bc, 0, 0};
+    int16_t inA[N];
+    int err = 0;
+    for (int j = 0; j < N; ++j) {
+        const int da = (r[j] - a.r) * (r[j] - a.r) + (g[j] - a.g) * (g[j] - a.g) + (b[j] - a.b) * (b[j] - a.b);
+        const int db = (r[j] - bc.r) * (r[j] - bc.r) + (g[j] - bc.g) * (g[j] - bc.g) + (b[j] - bc.b) * (b[j] - bc.b);
+        inA[j] = static_cast<int16_t>(da <= db);
+        err += da <= db ? da : db;
+    }
+    for (int j = 0; j < N; ++j) p.bits |= static_cast<uint32_t>(inA[j]) << j;
+    p.err = err;
     return p;
 }
 
-constexpr int kAll[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
 constexpr int kQuadrants[4][4] = {{0, 1, 4, 5}, {2, 3, 6, 7}, {8, 9, 12, 13}, {10, 11, 14, 15}};
 
 inline int quadrantOf(int i) { return ((i >> 3) & 1) * 2 + ((i >> 1) & 1); }
@@ -94,14 +98,21 @@ OneColour fitOne(const Block& k) {
 }
 
 TwoColours fitTwo(const Block& k) {
-    const Pair p = fitPair(k, kAll);
+    const Pair p = fitPair<16>(k.r, k.g, k.b);
     return {pack(p.a), pack(p.b), static_cast<uint16_t>(p.bits), p.err};
 }
 
 EightColours fitEight(const Block& k) {
+    // The pixels in quadrant order, each quadrant's four side by side.
+    Block byQuadrant;
+    for (int q = 0; q < 4; ++q)
+        for (int j = 0; j < 4; ++j) {
+            const int i = kQuadrants[q][j];
+            byQuadrant.r[4 * q + j] = k.r[i], byQuadrant.g[4 * q + j] = k.g[i], byQuadrant.b[4 * q + j] = k.b[i];
+        }
     EightColours e{};
     for (int q = 0; q < 4; ++q) {
-        const Pair p = fitPair(k, kQuadrants[q]);
+        const Pair p = fitPair<4>(byQuadrant.r + 4 * q, byQuadrant.g + 4 * q, byQuadrant.b + 4 * q);
         e.colours[2 * q] = pack(p.a);
         e.colours[2 * q + 1] = pack(p.b);
         for (int j = 0; j < 4; ++j)

@@ -24,11 +24,12 @@ constexpr int kMaxSkipRun = 1023;
 // The most bytes one block can take (a mask and eight colours).
 constexpr int kMaxBlockBytes = 18;
 
-// A block's pixels split into 5-bit channels.
+// A block's pixels split into 5-bit channels (16-bit lanes keep the
+// fitters' loops vectorisable).
 struct Block {
-    int32_t r[kBlockPixels];
-    int32_t g[kBlockPixels];
-    int32_t b[kBlockPixels];
+    int16_t r[kBlockPixels];
+    int16_t g[kBlockPixels];
+    int16_t b[kBlockPixels];
 };
 
 constexpr uint16_t pack555(int32_t r, int32_t g, int32_t b) {

@@ -44,9 +44,9 @@ struct Bgr24Loader {
             const uint8_t* p = rows + (y0 + y) * stride + x0 * 3;
             for (int x = 0; x < 4; ++x, p += 3) {
                 const int i = y * 4 + x;
-                k.b[i] = p[0] >> 3;
-                k.g[i] = p[1] >> 3;
-                k.r[i] = p[2] >> 3;
+                k.b[i] = static_cast<int16_t>(p[0] >> 3);
+                k.g[i] = static_cast<int16_t>(p[1] >> 3);
+                k.r[i] = static_cast<int16_t>(p[2] >> 3);
                 src[i] = pack555(k.r[i], k.g[i], k.b[i]);
             }
         }
@@ -63,9 +63,9 @@ struct Rgb555Loader {
                 const int i = y * 4 + x;
                 const uint16_t v = p[x] & 0x7FFF;
                 src[i] = v;
-                k.r[i] = v >> 10;
-                k.g[i] = (v >> 5) & 31;
-                k.b[i] = v & 31;
+                k.r[i] = static_cast<int16_t>(v >> 10);
+                k.g[i] = static_cast<int16_t>((v >> 5) & 31);
+                k.b[i] = static_cast<int16_t>(v & 31);
             }
         }
     }
