@@ -108,6 +108,12 @@ private Q_SLOTS:
         });
         QCOMPARE(result, 1);
         QCOMPARE(settings.videoQuality, 0.70);
+        // Shown is stored: OK without a move keeps what the trackbar shows.
+        withDialog(showVideoCodecDialog, [](QDialog* d) {
+            QCOMPARE(child<QSlider>(d, "ctl1036")->value(), 70);
+            click(d, "ctl1");
+        });
+        QCOMPARE(settings.videoQuality, 0.70);
         // The compressor took the saved block and handed the same one back.
         QCOMPARE(std::string(videoCodecSettings.begin(), videoCodecSettings.end()), saved);
 
