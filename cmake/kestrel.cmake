@@ -3,6 +3,7 @@
 #   src/<area>/qt/*.cpp       Qt user interface
 #   src/core/sdl/*.cpp        SDL2 audio engine layer
 #   src/usb/libusb/*.cpp      libusb backend
+#   src/record/codec/*.cpp    our own video codecs (platform-free, below the media layer)
 #   src/record/ffmpeg/*.cpp   FFmpeg media layer
 # Files named main_*.cpp are entry points and never part of a library.
 function(kestrel_glob out)

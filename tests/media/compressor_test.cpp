@@ -42,11 +42,14 @@ TEST(Compressors, ListedByFriendlyNameInAStableOrder) {
 }
 
 TEST(Compressors, QualityOnlyWhereTheEncoderHasOne) {
+    utf8ToField(settings.videoCodec, "none of these");  // no saved quality
     struct Row {
         const char* name;
         bool canQuality;
+        double defaultQuality;  // what a fresh compressor reports
     };
-    for (const Row& row : {Row{"Microsoft Video 1", false}, Row{"Motion JPEG", true}, Row{"FFV1 lossless", false}}) {
+    for (const Row& row : {Row{"Microsoft Video 1", true, 0.85}, Row{"Motion JPEG", true, 0.75},
+                           Row{"FFV1 lossless", false, 0}}) {
         SCOPED_TRACE(row.name);
         auto c = getFilter(row.name);
         ASSERT_TRUE(c);
@@ -55,8 +58,11 @@ TEST(Compressors, QualityOnlyWhereTheEncoderHasOne) {
         ASSERT_EQ(c->GetInfo(&def, &caps), S_OK);
         EXPECT_EQ((caps & media::CompressionCaps_CanQuality) != 0, row.canQuality);
         if (row.canQuality) {
-            EXPECT_EQ(c->put_Quality(0.4), S_OK);
             double q = 0;
+            EXPECT_DOUBLE_EQ(def, row.defaultQuality);
+            EXPECT_EQ(c->get_Quality(&q), S_OK);
+            EXPECT_DOUBLE_EQ(q, row.defaultQuality);
+            EXPECT_EQ(c->put_Quality(0.4), S_OK);
             EXPECT_EQ(c->get_Quality(&q), S_OK);
             EXPECT_DOUBLE_EQ(q, 0.4);
             EXPECT_EQ(c->put_Quality(1.5), E_INVALIDARG);

@@ -85,19 +85,64 @@ private Q_SLOTS:
         QCOMPARE(settings.recordScreens, 0u);
     }
 
+    // The default compressor shows the saved quality, and what OK stores
+    // (quality and state block) comes back from the settings file.
+    void defaultCompressorShowsItsQualityAndItsStateSurvivesTheFile() {
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+        loadSettings();  // the defaults: no file yet
+        const std::string saved = "KCS1\nencoder=msvideo1\nkeyint_min=30\n";
+        videoCodecSettings.assign(saved.begin(), saved.end());
+        settings.videoCodecSettingsSize = static_cast<int32_t>(saved.size());
+        int result = withDialog(showVideoCodecDialog, [](QDialog* d) {
+            QCOMPARE(child<QComboBox>(d, "ctl1002")->currentText(), QString("Microsoft Video 1"));
+            auto* slider = child<QSlider>(d, "ctl1036");
+            QVERIFY(slider->isEnabled());
+            QVERIFY(child<QLabel>(d, "ctl1039")->isEnabled());
+            QCOMPARE(slider->value(), 85);
+            QCOMPARE(child<QLabel>(d, "ctl1038")->text(), QString("85"));
+            QVERIFY(child<QPushButton>(d, "ctl1034")->isEnabled());  // it has options
+            QVERIFY(child<QPushButton>(d, "ctl1029")->isEnabled());
+            slider->setValue(70);
+            click(d, "ctl1");
+        });
+        QCOMPARE(result, 1);
+        QCOMPARE(settings.videoQuality, 0.70);
+        // Shown is stored: OK without a move keeps what the trackbar shows.
+        withDialog(showVideoCodecDialog, [](QDialog* d) {
+            QCOMPARE(child<QSlider>(d, "ctl1036")->value(), 70);
+            click(d, "ctl1");
+        });
+        QCOMPARE(settings.videoQuality, 0.70);
+        // The compressor took the saved block and handed the same one back.
+        QCOMPARE(std::string(videoCodecSettings.begin(), videoCodecSettings.end()), saved);
+
+        saveSettings();
+        loadSettings();
+        QCOMPARE(settings.videoQuality, 0.70);
+        QCOMPARE(std::string(videoCodecSettings.begin(), videoCodecSettings.end()), saved);
+        auto compressor = getFilter("Microsoft Video 1");
+        QVERIFY(compressor);
+        double quality = 0;
+        QCOMPARE(compressor->get_Quality(&quality), S_OK);
+        QCOMPARE(quality, 0.70);
+        QCOMPARE(compressor->options().at(0).value, std::string("30"));
+        qunsetenv("XDG_CONFIG_HOME");
+    }
+
     void compressorWithoutQualityShowsDisabled100AndStoresOne() {
         settings.videoQuality = 0.5;
         int result = withDialog(showVideoCodecDialog, [](QDialog* d) {
-            QCOMPARE(child<QComboBox>(d, "ctl1002")->currentText(), QString("Microsoft Video 1"));
+            auto* combo = child<QComboBox>(d, "ctl1002");
+            combo->setCurrentIndex(combo->findText("FFV1 lossless"));
             auto* slider = child<QSlider>(d, "ctl1036");
             QVERIFY(!slider->isEnabled());
             QCOMPARE(slider->value(), 100);
             QCOMPARE(child<QLabel>(d, "ctl1038")->text(), QString());
-            QVERIFY(child<QPushButton>(d, "ctl1034")->isEnabled());  // it has options
-            QVERIFY(child<QPushButton>(d, "ctl1029")->isEnabled());
             click(d, "ctl1");
         });
         QCOMPARE(result, 1);
+        QCOMPARE(fieldToUtf8(settings.videoCodec), std::string("FFV1 lossless"));
         QCOMPARE(settings.videoQuality, 1.0);
         QVERIFY(settings.videoCodecSettingsSize > 0);
         QCOMPARE(static_cast<size_t>(settings.videoCodecSettingsSize), videoCodecSettings.size());

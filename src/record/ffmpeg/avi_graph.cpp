@@ -57,16 +57,19 @@ HRESULT AviGraph::AddFilter(std::shared_ptr<Filter> filter, const std::string& n
 }
 
 HRESULT AviGraph::RenderVideo(Filter& source, Filter& compressor) {
-    if (!oc_ || enc_ || !inGraph(source) || !inGraph(compressor)) return E_FAIL;
+    if (!oc_ || enc_ || video1Open_ || !inGraph(source) || !inGraph(compressor)) return E_FAIL;
     auto* video = dynamic_cast<FfmpegVideoCompressor*>(&compressor);
+    auto* ours = dynamic_cast<Video1Compressor*>(&compressor);
     OutputPin* capture = nullptr;
     for (int i = 0; i < source.pinCount(); ++i)
         if (source.pin(i) && source.pin(i)->isCapturePin()) capture = source.pin(i);
-    if (!video || !capture) return E_FAIL;
+    if ((!video && !ours) || !capture) return E_FAIL;
     compressor_ = video;
+    video1Compressor_ = ours;
     HRESULT hr = capture->Connect(this);
     if (FAILED(hr)) {
         compressor_ = nullptr;
+        video1Compressor_ = nullptr;
         return hr;
     }
     source_ = &source;

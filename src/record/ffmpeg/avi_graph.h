@@ -24,6 +24,7 @@ extern "C" {
 #include "record/ffmpeg/avi_totals.h"
 #include "record/ffmpeg/board_sound_track.h"
 #include "record/ffmpeg/ffmpeg_compressor.h"
+#include "record/ffmpeg/video1_track.h"
 
 namespace media {
 
@@ -104,14 +105,17 @@ private:
     std::vector<std::pair<std::string, std::shared_ptr<Filter>>> filters_;
     Filter* source_ = nullptr;
     OutputPin* pin_ = nullptr;
-    FfmpegVideoCompressor* compressor_ = nullptr;
+    FfmpegVideoCompressor* compressor_ = nullptr;  // one of these two
+    Video1Compressor* video1Compressor_ = nullptr;
     bool headerWritten_ = false;
     std::chrono::steady_clock::time_point lastFileCheck_{};
     std::atomic<FilterState> state_{FilterState::Stopped};
 
     // Video: set up at connection, then streaming thread only (or the UI
     // thread once the streaming thread has ended).
-    CodecContextPtr enc_;
+    CodecContextPtr enc_;  // FFmpeg's encoder, or
+    Video1Track video1_;   // ours, when video1Open_
+    bool video1Open_ = false;
     std::unique_ptr<SwsContext, SwsDeleter> sws_;
     std::unique_ptr<AVFrame, FrameDeleter> frame_;
     std::unique_ptr<AVPacket, PacketDeleter> packet_;

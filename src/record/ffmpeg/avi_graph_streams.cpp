@@ -47,13 +47,26 @@ HRESULT AviGraph::CheckType(const MediaType& type) {
 }
 
 HRESULT AviGraph::ReceiveConnection(const MediaType& type) {
-    if (CheckType(type) != S_OK || !compressor_) return E_INVALIDARG;
+    if (CheckType(type) != S_OK || (!compressor_ && !video1Compressor_)) return E_INVALIDARG;
     const BitmapInfoHeader& b = type.format.bmiHeader;
     width_ = b.biWidth;
     height_ = b.biHeight;
     stride_ = ((24 * width_ + 31) >> 5) * 4;
     frameDuration_ = type.format.AvgTimePerFrame;
     std::string error;
+    if (video1Compressor_) {
+        // Our encoder takes the source's bottom-up rows as they come.
+        AVStream* st = avformat_new_stream(oc_.get(), nullptr);
+        packet_.reset(av_packet_alloc());
+        if (!st || !packet_) return E_OUTOFMEMORY;
+        if (!video1_.open(*video1Compressor_, width_, height_, frameDuration_, st, &error)) {
+            fail(error);
+            return E_FAIL;
+        }
+        videoStream_ = st;
+        video1Open_ = true;
+        return S_OK;
+    }
     AVPixelFormat format = AV_PIX_FMT_NONE;
     enc_ = compressor_->openEncoder(width_, height_, frameDuration_, &format, &error);
     if (!enc_) {
@@ -89,6 +102,16 @@ HRESULT AviGraph::Receive(MediaSample& sample) {
     int64_t pts = (start + frameDuration_ / 2) / frameDuration_;
     if (pts <= lastPts_) pts = lastPts_ + 1;
     lastPts_ = pts;
+    if (video1Open_) {
+        if (frameSound_) placeBoardSound();
+        if (!video1_.encode(data, stride_, pts, packet_.get())) {
+            fail("out of memory");
+            return E_FAIL;
+        }
+        packet_->stream_index = videoStream_->index;
+        av_packet_rescale_ts(packet_.get(), video1_.timeBase(), videoStream_->time_base);
+        return writePacket(packet_.get()) ? S_OK : E_FAIL;
+    }
     if (av_frame_make_writable(frame_.get()) < 0) {
         fail("out of memory");
         return E_FAIL;

@@ -3,6 +3,7 @@
 
 #include <chrono>
 
+#include "record/codec/msvideo1_compressor.h"
 #include "record/ffmpeg/ffmpeg_compressor.h"
 #include "record/ffmpeg/sdl_audio_input.h"
 
@@ -41,6 +42,8 @@ std::vector<Moniker> enumerateCategory(Category category) {
     std::vector<Moniker> list;
     switch (category) {
         case Category::VideoCompressor:
+            // Ours first, then FFmpeg's encoders that this build has.
+            list.push_back({category, Video1Compressor::kFriendlyName, "msvideo1"});
             for (const CodecDescriptor& d : codecTable())
                 if (avcodec_find_encoder_by_name(d.encoder))
                     list.push_back({category, d.friendlyName, d.encoder});
@@ -60,6 +63,7 @@ std::vector<Moniker> enumerateCategory(Category category) {
 std::shared_ptr<Filter> Moniker::BindToObject() const {
     switch (category) {
         case Category::VideoCompressor: {
+            if (friendlyName == Video1Compressor::kFriendlyName) return std::make_shared<Video1Compressor>();
             const CodecDescriptor* d = findCodec(friendlyName);
             const AVCodec* codec = d ? avcodec_find_encoder_by_name(d->encoder) : nullptr;
             if (!codec) return nullptr;

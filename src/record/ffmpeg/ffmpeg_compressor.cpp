@@ -11,19 +11,8 @@ extern "C" {
 
 namespace media {
 
-namespace {
-
-// The state block: "KCS1\n", "encoder=<name>\n", then "<key>=<value>\n" for
-// every option, in the descriptor's order.
-constexpr char kStateMagic[] = "KCS1\n";
-constexpr int32_t kMaxStateSize = 4096;
-
-}  // namespace
-
 const std::vector<CodecDescriptor>& codecTable() {
     static const std::vector<CodecDescriptor> table = {
-        {"Microsoft Video 1", "msvideo1", QualityControl::None, {AV_PIX_FMT_RGB555LE},
-         {{"keyint_min", "Key frame every (frames)", {}, 1, 300, "25"}}},
         {"Motion JPEG", "mjpeg", QualityControl::QScale, {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P},
          {{"huffman", "Huffman tables", {"default", "optimal"}, 0, 0, "optimal"}}},
         {"FFV1 lossless", "ffv1", QualityControl::None, {AV_PIX_FMT_0RGB32, AV_PIX_FMT_GBRP},
@@ -50,9 +39,7 @@ const CodecDescriptor* findCodec(const std::string& friendlyName) {
 }
 
 FfmpegVideoCompressor::FfmpegVideoCompressor(const CodecDescriptor& descriptor, const AVCodec* codec)
-    : descriptor_(descriptor), codec_(codec) {
-    for (const OptionSpec& o : descriptor_.options) values_.emplace_back(o.defaultValue);
-}
+    : descriptor_(descriptor), codec_(codec), settings_(descriptor.encoder, descriptor.options) {}
 
 HRESULT FfmpegVideoCompressor::GetInfo(double* defaultQuality, int32_t* capabilities) {
     if (defaultQuality) *defaultQuality = kDefaultQuality;
@@ -76,121 +63,16 @@ HRESULT FfmpegVideoCompressor::put_Quality(double quality) {
     return S_OK;
 }
 
-const OptionSpec* FfmpegVideoCompressor::spec(const std::string& key) const {
-    for (const OptionSpec& o : descriptor_.options)
-        if (key == o.key) return &o;
-    return nullptr;
-}
-
-bool FfmpegVideoCompressor::valueAllowed(const OptionSpec& spec, const std::string& value) {
-    if (!spec.choices.empty()) {
-        for (const char* c : spec.choices)
-            if (value == c) return true;
-        return false;
-    }
-    if (value.empty() || value.size() > 9) return false;
-    int32_t n = 0;
-    size_t i = value[0] == '-' ? 1 : 0;
-    if (i == value.size()) return false;
-    for (; i < value.size(); ++i) {
-        if (value[i] < '0' || value[i] > '9') return false;
-        n = n * 10 + (value[i] - '0');
-    }
-    if (value[0] == '-') n = -n;
-    return n >= spec.minValue && n <= spec.maxValue;
-}
-
-std::string FfmpegVideoCompressor::serialise() {
-    std::string block = kStateMagic;
-    block += "encoder=";
-    block += descriptor_.encoder;
-    block += '\n';
-    for (size_t i = 0; i < descriptor_.options.size(); ++i) {
-        block += descriptor_.options[i].key;
-        block += '=';
-        block += values_[i];
-        block += '\n';
-    }
-    return block;
-}
-
-HRESULT FfmpegVideoCompressor::GetState(uint8_t* buffer, int32_t* size) {
-    if (!size) return E_POINTER;
-    std::lock_guard lock(mutex_);
-    std::string block = serialise();
-    if (!buffer) {
-        *size = static_cast<int32_t>(block.size());
-        return S_OK;
-    }
-    if (*size < static_cast<int32_t>(block.size())) return E_INVALIDARG;
-    std::memcpy(buffer, block.data(), block.size());
-    *size = static_cast<int32_t>(block.size());
-    return S_OK;
-}
+HRESULT FfmpegVideoCompressor::GetState(uint8_t* buffer, int32_t* size) { return settings_.getState(buffer, size); }
 
 HRESULT FfmpegVideoCompressor::SetState(const uint8_t* buffer, int32_t size) {
-    if (!buffer) return E_POINTER;
-    if (size <= 0 || size > kMaxStateSize) return E_INVALIDARG;
-    std::string text(reinterpret_cast<const char*>(buffer), static_cast<size_t>(size));
-    const size_t magic = sizeof kStateMagic - 1;
-    if (text.compare(0, magic, kStateMagic) != 0 || text.back() != '\n' || text.find('\0') != std::string::npos)
-        return E_INVALIDARG;
-    // Parse everything first; only a block that is valid throughout is applied.
-    std::vector<std::string> values(descriptor_.options.size());
-    std::vector<bool> seen(descriptor_.options.size(), false);
-    bool encoderSeen = false;
-    size_t pos = magic;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
-        size_t eq = line.find('=');
-        if (eq == std::string::npos) return E_INVALIDARG;
-        std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-        if (!encoderSeen) {
-            if (key != "encoder" || value != descriptor_.encoder) return E_INVALIDARG;
-            encoderSeen = true;
-            continue;
-        }
-        const OptionSpec* s = spec(key);
-        if (!s) return E_INVALIDARG;
-        size_t index = static_cast<size_t>(s - descriptor_.options.data());
-        if (seen[index] || !valueAllowed(*s, value)) return E_INVALIDARG;
-        seen[index] = true;
-        values[index] = value;
-    }
-    if (!encoderSeen) return E_INVALIDARG;
-    std::lock_guard lock(mutex_);
-    // Options the block does not name keep their current values.
-    for (size_t i = 0; i < values.size(); ++i)
-        if (seen[i]) values_[i] = values[i];
-    return S_OK;
+    return settings_.setState(buffer, size);
 }
 
-std::vector<CompressorOption> FfmpegVideoCompressor::options() {
-    std::lock_guard lock(mutex_);
-    std::vector<CompressorOption> list;
-    for (size_t i = 0; i < descriptor_.options.size(); ++i) {
-        const OptionSpec& s = descriptor_.options[i];
-        CompressorOption o;
-        o.key = s.key;
-        o.label = s.label;
-        for (const char* c : s.choices) o.choices.emplace_back(c);
-        o.minValue = s.minValue;
-        o.maxValue = s.maxValue;
-        o.value = values_[i];
-        list.push_back(std::move(o));
-    }
-    return list;
-}
+std::vector<CompressorOption> FfmpegVideoCompressor::options() { return settings_.options(); }
 
 HRESULT FfmpegVideoCompressor::setOption(const std::string& key, const std::string& value) {
-    const OptionSpec* s = spec(key);
-    if (!s) return E_INVALIDARG;
-    if (!valueAllowed(*s, value)) return E_INVALIDARG;
-    std::lock_guard lock(mutex_);
-    values_[static_cast<size_t>(s - descriptor_.options.data())] = value;
-    return S_OK;
+    return settings_.setOption(key, value);
 }
 
 std::string FfmpegVideoCompressor::aboutText() {
@@ -235,11 +117,10 @@ CodecContextPtr FfmpegVideoCompressor::openEncoder(int width, int height, int64_
 
     AVDictionary* opts = nullptr;
     double quality;
-    std::vector<std::string> values;
+    const std::vector<std::string> values = settings_.values();
     {
         std::lock_guard lock(mutex_);
         quality = quality_;
-        values = values_;
     }
     for (size_t i = 0; i < descriptor_.options.size(); ++i) {
         const char* key = descriptor_.options[i].key;

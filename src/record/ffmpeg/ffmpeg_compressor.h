@@ -9,27 +9,19 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
+#include "record/codec/compressor_settings.h"
 #include "record/media.h"
 
 namespace media {
 
 enum class QualityControl { None, QScale, Crf };
 
-struct OptionSpec {
-    const char* key;    // the encoder's option name
-    const char* label;  // shown in the configuration box
-    std::vector<const char*> choices;  // empty: a whole number in min..max
-    int32_t minValue;
-    int32_t maxValue;
-    const char* defaultValue;
-};
-
 struct CodecDescriptor {
     const char* friendlyName;
     const char* encoder;
     QualityControl quality;
     std::vector<AVPixelFormat> pixelFormats;  // in order of preference
-    std::vector<OptionSpec> options;
+    std::vector<OptionSpec> options;  // keys are the encoder's option names
 };
 
 // The compressors this build knows, whether or not the encoder is present.
@@ -63,16 +55,12 @@ public:
     static constexpr double kDefaultQuality = 0.75;
 
 private:
-    std::string serialise();
-    const OptionSpec* spec(const std::string& key) const;
-    static bool valueAllowed(const OptionSpec& spec, const std::string& value);
-
     const CodecDescriptor& descriptor_;
     const AVCodec* codec_;
+    CompressorSettings settings_;
     // UI thread (dialogs, graph building).
     std::mutex mutex_;
     double quality_ = kDefaultQuality;
-    std::vector<std::string> values_;  // per descriptor option
 };
 
 }  // namespace media
