@@ -17,6 +17,7 @@
 namespace {
 
 UsbDeviceLister deviceLister = nullptr;
+UsbNameReader nameReader = nullptr;
 // The status line says no board was found (UI thread).
 bool missingShown = false;
 
@@ -47,7 +48,10 @@ uint32_t openAsBoard(const usb::UsbDeviceInfo& device) {
 
 }  // namespace
 
-void setUsbDeviceLister(UsbDeviceLister lister) { deviceLister = lister; }
+void setUsbDeviceLister(UsbDeviceLister lister, UsbNameReader reader) {
+    deviceLister = lister;
+    nameReader = reader;
+}
 bool boardChooserAvailable() { return deviceLister != nullptr; }
 
 bool addToUsbIds(usb::UsbId id) {
@@ -81,7 +85,9 @@ QString udevRuleTemplate() {
 
 BoardChooserDialog* showBoardChooser(QWidget* parent) {
     if (!deviceLister) return nullptr;
-    auto* dialog = new BoardChooserDialog(deviceLister, openAsBoard, udevRuleTemplate(), parent);
+    BoardChooserDialog::NameReader reader;
+    if (nameReader) reader = nameReader;
+    auto* dialog = new BoardChooserDialog(deviceLister, reader, openAsBoard, udevRuleTemplate(), parent);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
     return dialog;

@@ -13,6 +13,6 @@ int main() {
         // Without a USB stack no board can ever be reached.
         fatalError("usbThread_start() failed");
     }
-    setUsbDeviceLister(usb::listUsbDevices);
+    setUsbDeviceLister(usb::listUsbDevices, usb::readUsbDeviceNames);
     return runKestrelCapture(*backend);
 }
