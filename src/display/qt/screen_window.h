@@ -3,6 +3,9 @@
 // window of the split layout. Draws the frame it holds with OpenGL straight
 // to its own surface, keeps the picture's aspect ratio while the user sizes
 // it, and offers full screen, overscan, scaling and layout commands.
+// Window life and drawing in screen_window.cpp, sizing and full screen in
+// screen_window_sizing.cpp, keys, mouse and commands in screen_window_input.cpp,
+// the context menu in screen_context_menu.cpp.
 #include <QImage>
 #include <QRect>
 #include <QString>
@@ -124,6 +127,9 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    // Neither full screen, maximised nor minimised, nor on its way to full
+    // screen: the state whose geometry is the user's own.
+    bool inNormalState() const;
     bool makeCurrentOrRecover();
     void render(bool forGrab);
     bool drawHeldFrame();
