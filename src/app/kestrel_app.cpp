@@ -7,6 +7,7 @@
 #include "core/audio_path.h"
 #include "core/capture_core.h"
 #include "base/fatal.h"
+#include "base/heap_release.h"
 #include "core/sdl/sdl_audio_engine.h"
 #include "base/status_line.h"
 #include "display/qt/stats_overlay.h"
@@ -116,6 +117,7 @@ int runKestrelCapture(usb::Backend& backend) {
     static char name[] = "kestrel-capture";
     static char* argv[] = {name, nullptr};
     int argc = 1;
+    setHeapThresholds();
     QuitSignals::catchEarly();
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);

@@ -2,7 +2,9 @@
 
 #include <malloc.h>
 
-void releaseFreedHeap() {
-    // Every arena, every whole free page, not just the top of the main heap.
-    malloc_trim(0);
-}
+namespace {
+// The library's own starting value, held there.
+constexpr int kOwnPagesFrom = 128 * 1024;
+}  // namespace
+
+void setHeapThresholds() { mallopt(M_MMAP_THRESHOLD, kOwnPagesFrom); }
