@@ -7,7 +7,7 @@
 #include "core/audio_path.h"
 #include "core/capture_core.h"
 #include "base/fatal.h"
-#include "base/heap_release.h"
+#include "base/heap_thresholds.h"
 #include "core/sdl/sdl_audio_engine.h"
 #include "base/status_line.h"
 #include "display/qt/stats_overlay.h"

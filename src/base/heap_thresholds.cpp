@@ -1,4 +1,4 @@
-#include "base/heap_release.h"
+#include "base/heap_thresholds.h"
 
 #include <malloc.h>
 
