@@ -20,6 +20,7 @@
 namespace {
 
 UsbDeviceLister deviceLister = nullptr;
+UsbNameReader nameReader = nullptr;
 
 std::string usbIdsPath() {
     std::string folder = settingsFolder();
@@ -61,7 +62,10 @@ void centreOn(QWidget* dialog, const QWidget* owner) {
 
 }  // namespace
 
-void setUsbDeviceLister(UsbDeviceLister lister) { deviceLister = lister; }
+void setUsbDeviceLister(UsbDeviceLister lister, UsbNameReader reader) {
+    deviceLister = lister;
+    nameReader = reader;
+}
 bool boardChooserAvailable() { return deviceLister != nullptr; }
 
 bool addToUsbIds(usb::UsbId id) {
@@ -95,7 +99,9 @@ QString udevRuleTemplate() {
 
 BoardChooserDialog* showBoardChooser(QWidget* parent) {
     if (!deviceLister) return nullptr;
-    auto* dialog = new BoardChooserDialog(deviceLister, openAsBoard, udevRuleTemplate(), parent);
+    BoardChooserDialog::NameReader reader;
+    if (nameReader) reader = nameReader;
+    auto* dialog = new BoardChooserDialog(deviceLister, reader, openAsBoard, udevRuleTemplate(), parent);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->adjustSize();
     centreOn(dialog, parent);

@@ -16,8 +16,11 @@ class BoardChooserDialog;
 class QWidget;
 
 using UsbDeviceLister = std::vector<usb::UsbDeviceInfo> (*)();
+using UsbNameReader = bool (*)(usb::UsbDeviceInfo&);
 // Null (the default) offers no chooser: the simulated board needs none.
-void setUsbDeviceLister(UsbDeviceLister lister);
+// The name reader asks a device for the names the kernel lacks (off the UI
+// thread); without one they stay unknown.
+void setUsbDeviceLister(UsbDeviceLister lister, UsbNameReader nameReader = nullptr);
 bool boardChooserAvailable();
 
 // Opens the dialog over parent, window-modal; it deletes itself on close.

@@ -8,10 +8,14 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <pthread.h>
+
+#include <system_error>
 
 #include "usb/udev_rule.h"
 #include "usb/usb_backend.h"
@@ -23,6 +27,7 @@ enum Column { kIds, kName, kPlace, kKind };
 QString idsText(usb::UsbId id) { return QString::fromStdString(usb::formatUsbId(id)); }
 
 QString nameOf(const usb::UsbDeviceInfo& device) {
+    if (device.namesOnDevice) return QStringLiteral("reading\u2026");
     QString name = QString::fromStdString(device.manufacturer);
     const QString product = QString::fromStdString(device.product);
     if (!product.isEmpty()) name += (name.isEmpty() ? "" : " ") + product;
@@ -31,8 +36,14 @@ QString nameOf(const usb::UsbDeviceInfo& device) {
 
 }  // namespace
 
-BoardChooserDialog::BoardChooserDialog(Lister lister, Opener opener, QString ruleTemplate, QWidget* parent)
-    : QDialog(parent), lister_(std::move(lister)), opener_(std::move(opener)), ruleTemplate_(std::move(ruleTemplate)) {
+BoardChooserDialog::BoardChooserDialog(Lister lister, NameReader nameReader, Opener opener, QString ruleTemplate,
+                                       QWidget* parent)
+    : QDialog(parent),
+      lister_(std::move(lister)),
+      nameReader_(std::move(nameReader)),
+      opener_(std::move(opener)),
+      ruleTemplate_(std::move(ruleTemplate)),
+      inbox_(new QObject, [](QObject* inbox) { inbox->deleteLater(); }) {
     setObjectName("boardChooserDialog");
     setWindowTitle(QStringLiteral("Choose capture board"));
 
@@ -118,8 +129,17 @@ BoardChooserDialog::BoardChooserDialog(Lister lister, Opener opener, QString rul
     this->refresh();
 }
 
+BoardChooserDialog::~BoardChooserDialog() {
+    // A device still being asked must not hold the window up: the worker
+    // finishes on its own, and its answers find no dialog.
+    if (worker_.joinable()) worker_.detach();
+}
+
 void BoardChooserDialog::refresh() {
+    ++listing_;
     devices_ = lister_();
+    if (!nameReader_)
+        for (usb::UsbDeviceInfo& device : devices_) device.namesOnDevice = false;
     list_->clear();
     for (const usb::UsbDeviceInfo& device : devices_) {
         auto* item = new QTreeWidgetItem(list_);
@@ -134,6 +154,67 @@ void BoardChooserDialog::refresh() {
     message_->setVisible(devices_.empty());
     if (devices_.empty())
         message_->setText(QStringLiteral("No USB devices found. Plug the board in, then press Refresh."));
+    startReadingNames();
+}
+
+void BoardChooserDialog::startReadingNames() {
+    std::vector<std::pair<size_t, usb::UsbDeviceInfo>> wanted;
+    for (size_t i = 0; i < devices_.size(); ++i)
+        if (devices_[i].namesOnDevice) wanted.emplace_back(i, devices_[i]);
+    if (wanted.empty()) return;
+    if (worker_.joinable()) {
+        readAgain_ = true;  // after the one on its way
+        return;
+    }
+    try {
+        worker_ = std::thread([inbox = inbox_, dialog = QPointer<BoardChooserDialog>(this), reader = nameReader_,
+                               listing = listing_, wanted = std::move(wanted)]() mutable {
+            pthread_setname_np(pthread_self(), "usb names");
+            for (auto& [index, device] : wanted) {
+                reader(device);
+                device.namesOnDevice = false;
+                QMetaObject::invokeMethod(
+                    inbox.get(),
+                    [dialog, listing, index = index, device = device] {
+                        if (dialog) dialog->nameRead(listing, index, device);
+                    },
+                    Qt::QueuedConnection);
+            }
+            QMetaObject::invokeMethod(
+                inbox.get(), [dialog] { if (dialog) dialog->readingEnded(); }, Qt::QueuedConnection);
+        });
+    } catch (const std::system_error&) {
+        // No thread: the names stay unknown.
+        for (auto& [index, device] : wanted) {
+            device.manufacturer.clear();
+            device.product.clear();
+            nameRead(listing_, index, device);
+        }
+    }
+}
+
+void BoardChooserDialog::nameRead(uint64_t listing, size_t index, const usb::UsbDeviceInfo& device) {
+    if (listing != listing_ || index >= devices_.size() || !devices_[index].namesOnDevice) return;
+    usb::UsbDeviceInfo& listed = devices_[index];
+    listed.namesOnDevice = false;
+    listed.manufacturer = device.manufacturer;
+    listed.product = device.product;
+    if (QTreeWidgetItem* item = list_->topLevelItem(int(index))) item->setText(kName, nameOf(listed));
+}
+
+void BoardChooserDialog::readingEnded() {
+    // Its last call is made: the join is immediate.
+    worker_.join();
+    if (readAgain_) {
+        readAgain_ = false;
+        startReadingNames();
+    }
+}
+
+int BoardChooserDialog::namesPending() const {
+    int pending = 0;
+    for (const usb::UsbDeviceInfo& device : devices_) pending += device.namesOnDevice ? 1 : 0;
+    return pending;
 }
 
 void BoardChooserDialog::openSelected() {

@@ -16,7 +16,6 @@
 
 #include "core/audio_path.h"
 #include "core/device.h"
-#include "base/heap_release.h"
 #include "display/decode.h"
 #include "record/qt/video_codec_dialog.h"
 #include "record/recording.h"
@@ -116,8 +115,6 @@ void ControlWindow::createControls() {
     connect(outputFolder_, &QPushButton::clicked, this, [this] { chooseOutputFolder(); });
     connect(split_, &QPushButton::clicked, this, [this] {
         screens_.setLayout(int(settings.displayType), settings.splitWindows == 0);
-        // Closed windows go with deleteLater; once gone, their buffers' pages go back.
-        QTimer::singleShot(1000, this, [] { releaseFreedHeap(); });
     });
     connect(videoSettings_, &QPushButton::clicked, this, [this] { showVideoCodecDialog(this); });
     connect(audioSettings_, &QPushButton::clicked, this, [this] { showAudioSettingsDialog(this); });

@@ -14,6 +14,7 @@
 #include "base/debug_log.h"
 #include "base/debug_log_file.h"
 #include "base/fatal.h"
+#include "base/heap_thresholds.h"
 #include "core/sdl/sdl_audio_engine.h"
 #include "base/status_line.h"
 #include "display/qt/stats_overlay.h"
@@ -150,6 +151,7 @@ int runKestrelCapture(usb::Backend& backend) {
     static char name[] = "kestrel-capture";
     static char* argv[] = {name, nullptr};
     int argc = 1;
+    setHeapThresholds();
     QuitSignals::catchEarly();
     openLogFile();
     QApplication application(argc, argv);

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
         // Without a USB stack no board can ever be reached.
         fatalError("usbThread_start() failed");
     }
-    setUsbDeviceLister(usb::listUsbDevices);
+    setUsbDeviceLister(usb::listUsbDevices, usb::readUsbDeviceNames);
     setUsbStackVersion([] { return "libusb " + usb::libusbVersion(); });
     return runKestrelCapture(*backend);
 }

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "base/debug_log.h"
-#include "base/heap_release.h"
 #include "display/decode.h"
 #include "record/capture_filter.h"
 #include "record/recording.h"
@@ -203,10 +202,8 @@ void stopRecordingGraph() {
         // Completing the file can fail too (a full disk).
         if (recorder.failure.empty() && recorder.graph->failed(&why)) recorder.failure = why;
     }
-    const bool hadGraph = recorder.graph != nullptr;
     recorder.app.reset();
     recorder.graph.reset();
-    if (hadGraph) releaseFreedHeap();
 }
 
 // ---- Status -------------------------------------------------------------------

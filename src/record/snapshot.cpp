@@ -11,7 +11,6 @@
 #include <system_error>
 #include <thread>
 
-#include "base/heap_release.h"
 #include "base/status_line.h"
 #include "record/png_writer.h"
 #include "settings/settings.h"
@@ -55,8 +54,6 @@ int snapshotThread(SnapshotJob* job) {
     else
         setStatusLine(kSaveFailed);
     std::free(job);
-    // The pixel copy and the encoder's buffers are gone; their pages too.
-    releaseFreedHeap();
     return 0;
 }
 

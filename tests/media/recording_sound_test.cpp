@@ -1,6 +1,10 @@
 // Recordings with the board's own sound, and recordings that are cut short.
 #include "recording_fixture.h"
 
+#include <sys/stat.h>
+
+#include <atomic>
+
 using namespace recording_fixture;
 
 namespace {
@@ -87,6 +91,64 @@ TEST_F(RecordingTest, ASoundDeviceThatFailsCostsOnlyTheSound) {
     ASSERT_EQ(streams.size(), 1u);
     EXPECT_EQ(streams[0].at("codec_type"), "video");
     EXPECT_GE(std::stoi(streams[0].at("nb_frames")), 5);
+}
+
+// The capture device gives a second of sound, then nothing (its driver
+// hangs): the picture goes on, the status line says the sound stopped, and
+// the file says how much sound it holds, which is what the device gave.
+TEST_F(RecordingTest, ASoundDeviceThatStopsMidwayEndsOnlyTheSound) {
+    if (!diskAudio) GTEST_SKIP() << "another SDL audio driver was chosen";
+    // The disk driver reads its input from a pipe that the test feeds.
+    const std::string pipe = (folder / "in.fifo").string();
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    setenv("SDL_DISKAUDIOFILEIN", pipe.c_str(), 1);
+    std::atomic<bool> release{false};
+    std::thread feeder([&] {
+        const int fd = ::open(pipe.c_str(), O_WRONLY);  // once the device opens it
+        if (fd < 0) return;
+        std::vector<int16_t> second(2 * 48000, 1000);  // a quiet tone of a second
+        const char* p = reinterpret_cast<const char*>(second.data());
+        for (size_t left = second.size() * 2; left > 0;) {
+            const ssize_t n = ::write(fd, p, left);
+            if (n <= 0) break;
+            p += n;
+            left -= size_t(n);
+        }
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::close(fd);  // the driver reads silence after this
+    });
+    const std::string device = firstCaptureDevice();
+    ASSERT_FALSE(device.empty());
+    utf8ToField(settings.recordingSource, device);
+    ASSERT_TRUE(startRecordingGraph("stops.avi"));
+    std::string status;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(4500);
+    while (std::chrono::steady_clock::now() < until) {
+        feed(std::chrono::milliseconds(250));
+        status = formatRecordingStatus();
+    }
+    EXPECT_NE(status.find("FPS, no sound: " + device + " stopped giving sound"), std::string::npos) << status;
+    // The driver wakes up again: what it gives now stays out of the file.
+    release = true;
+    feeder.join();
+    feed(std::chrono::milliseconds(500));
+    stopRecordingGraph();
+    EXPECT_TRUE(frames.allBack());
+
+    EXPECT_EQ(run("ffmpeg -v error -i stops.avi -f null - 2>&1"), "");
+    auto streams = probe("stops.avi");
+    const auto* video = findStream(streams, "video");
+    const auto* audio = findStream(streams, "audio");
+    ASSERT_TRUE(video && audio);
+    EXPECT_GE(std::stoi(video->at("nb_frames")), 100);  // 5 s at 30 a second, less the start
+    // The stated length (the stream header's) is the sound in the file:
+    // the device's second and a short lead-in of silence while it started.
+    const double stated = std::stod(audio->at("nb_frames")) / 48000;  // its length field, in samples
+    const double held = double(run("ffmpeg -v error -i stops.avi -map 0:a -f s16le -").size()) / (4 * 48000);
+    EXPECT_NEAR(stated, held, 0.03);
+    EXPECT_GT(held, 0.95);
+    EXPECT_LT(held, 1.5);
+    std::printf("sound: %.3f s stated, %.3f s held\n", stated, held);
 }
 
 TEST_F(RecordingTest, AFailedStartSaysWhy) {

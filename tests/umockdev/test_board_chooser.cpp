@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -17,11 +18,16 @@
 #include <linux/capability.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <fcntl.h>
 #include <umockdev.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "support/debug_capture.h"
@@ -95,6 +101,58 @@ private:
     __user_cap_header_struct header_{};
     __user_cap_data_struct saved_[2]{};
     bool active_ = false;
+};
+
+// The second board (no names in sysfs) takes 5 s to answer for its string
+// descriptors; every other device is read as the program reads it.
+constexpr auto kStall = std::chrono::seconds(5);
+std::atomic<int> slowAnswers{0};
+
+bool slowNameReader(usb::UsbDeviceInfo& device) {
+    if (!(device.id == usb::UsbId{0x2a03, 0x0b02})) return usb::readUsbDeviceNames(device);
+    std::this_thread::sleep_for(kStall);
+    device.manufacturer = "Wren";
+    device.product = "Second board";
+    ++slowAnswers;
+    return true;
+}
+
+// The longest the UI thread slept between two runs of a 5 ms timer: the
+// time between them less what it spent running and runnable but waiting
+// for a CPU (work and a busy machine are not the UI thread waiting).
+class UiWaitMeter {
+public:
+    UiWaitMeter() : schedstat_(::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC)) {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            const qint64 busy = busyMs();
+            longest_ = std::max(longest_, clock_.restart() - (busy - lastBusy_));
+            lastBusy_ = busy;
+        });
+        lastBusy_ = busyMs();
+        clock_.start();
+        timer_.start(5);
+    }
+    ~UiWaitMeter() {
+        if (schedstat_ >= 0) ::close(schedstat_);
+    }
+    qint64 longestMs() const { return longest_; }
+
+private:
+    // Running plus waiting for a CPU, from the thread's scheduler statistics.
+    qint64 busyMs() const {
+        char text[96];
+        const ssize_t n = schedstat_ < 0 ? -1 : ::pread(schedstat_, text, sizeof text - 1, 0);
+        if (n <= 0) return 0;
+        text[n] = 0;
+        long long running = 0, waiting = 0;
+        return std::sscanf(text, "%lld %lld", &running, &waiting) == 2 ? (running + waiting) / 1000000 : 0;
+    }
+
+    int schedstat_;
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 longest_ = 0;
+    qint64 lastBusy_ = 0;
 };
 
 QStringList rowTexts(QTreeWidget* list, int column) {
@@ -193,7 +251,7 @@ private Q_SLOTS:
         }
         std::unique_ptr<usb::Backend> backend = usb::makeLibusbBackend();
         QVERIFY(backend);
-        setUsbDeviceLister(usb::listUsbDevices);
+        setUsbDeviceLister(usb::listUsbDevices, usb::readUsbDeviceNames);
         DebugCapture debug;
         auto app = std::make_unique<KestrelApp>();
         app->start(*backend, false);
@@ -281,6 +339,47 @@ private Q_SLOTS:
 
         app.reset();
         setUsbDeviceLister(nullptr);
+    }
+
+    // A device slow to give its names holds neither the window nor its
+    // closing: it shows "reading…" until it answers; names it cannot give
+    // show as "(no name)".
+    void aSlowDeviceShowsAsReading() {
+        const auto none = [](const usb::UsbDeviceInfo&) { return usb::kErrorNoDevice; };
+        UiWaitMeter meter;
+        QElapsedTimer opening;
+        opening.start();
+        auto dialog = std::make_unique<BoardChooserDialog>(usb::listUsbDevices, slowNameReader, none, QString());
+        dialog->show();
+        const qint64 openingMs = opening.elapsed();
+        auto* list = dialog->findChild<QTreeWidget*>("devices");
+        const QStringList reading = {"Wren Kestrel capture board", "reading\u2026", "Acme Optical mouse",
+                                     "Serialworks Adapter", "Padmaker Game pad"};
+        QCOMPARE(rowTexts(list, 1), reading);
+        QCOMPARE(dialog->namesPending(), 1);
+        QTest::qWait(4000);
+        QCOMPARE(rowTexts(list, 1), reading);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog->namesPending(), 0, 5000);
+        QCOMPARE(rowTexts(list, 1)[1], QStringLiteral("Wren Second board"));
+        QVERIFY2(openingMs < 1000, qPrintable(QString::number(openingMs)));
+        QVERIFY2(meter.longestMs() <= 50, qPrintable(QStringLiteral("the UI thread slept %1 ms").arg(meter.longestMs())));
+        qInfo("while the device stalled: opening took %lld ms, the UI thread slept at most %lld ms between "
+              "two 5 ms ticks", openingMs, meter.longestMs());
+
+        // Closed while the slow device is still being asked: at once.
+        dialog = std::make_unique<BoardChooserDialog>(usb::listUsbDevices, slowNameReader, none, QString());
+        QTest::qWait(200);
+        QElapsedTimer closing;
+        closing.start();
+        dialog.reset();
+        QVERIFY2(closing.elapsed() <= 50, qPrintable(QString::number(closing.elapsed())));
+        QTRY_COMPARE_WITH_TIMEOUT(slowAnswers.load(), 2, 8000);  // its late answer finds no dialog
+
+        // The device as the program asks it: here it cannot answer.
+        dialog = std::make_unique<BoardChooserDialog>(usb::listUsbDevices, usb::readUsbDeviceNames, none, QString());
+        list = dialog->findChild<QTreeWidget*>("devices");
+        QTRY_COMPARE_WITH_TIMEOUT(dialog->namesPending(), 0, 5000);
+        QCOMPARE(rowTexts(list, 1)[1], QStringLiteral("(no name)"));
     }
 
 private:

@@ -3,7 +3,6 @@
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <QIcon>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QScreen>
@@ -76,7 +75,9 @@ bool ScreenWindow::init(const QString& title, int naturalWidth, int naturalHeigh
     setSurfaceType(QSurface::OpenGLSurface);
     setFormat(screenFormat());
     setTitle(title_);
-    setIcon(QIcon(QStringLiteral(":/icons/101.png")));
+    // No icon of its own: the application's one is shared by every window.
+    // (An icon made per window fills Qt's pixmap cache with a copy for each
+    // window ever opened.)
     setMinimumSize(QSize(naturalWidth, naturalHeight));
     resize(settings.windowWidth[index], settings.windowHeight[index]);
     setFlag(Qt::WindowStaysOnTopHint, settings.alwaysOnTop != 0);

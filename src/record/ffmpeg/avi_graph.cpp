@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "record/ffmpeg/sdl_audio_input.h"
@@ -27,6 +28,10 @@ void describeStereoPcm(AVStream* st, int rate) {
 constexpr int kBoardSoundRate = 48000;
 // The longest a stop waits for the frames queued before it.
 constexpr auto kDrainWait = std::chrono::seconds(2);
+// A capture device gives sound every few tens of milliseconds; one that
+// has given none for this long is taken as failed (the muxer holds the
+// picture back for as long waiting for it).
+constexpr int64_t kSoundSilence = 2 * 10000000;
 
 }  // namespace
 
@@ -189,14 +194,21 @@ HRESULT AviGraph::Stop() {
 }
 
 bool AviGraph::failed(std::string* why) {
-    // A capture device that went away stops the recording too: its sound
-    // would be missing from here on without anyone noticing.
-    // A capture device that went away ends the sound, not the recording.
-    if (device_ && state_.load() == FilterState::Running &&
-        SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED) {
-        SDL_CloseAudioDevice(device_);
-        device_ = 0;
-        soundLost_ = deviceName_ + " stopped";
+    // A capture device that went away or stopped giving sound ends the
+    // sound, not the recording; the status line says so. One that stopped
+    // (its driver reported the loss) is closed now; one that hangs may be
+    // stuck in its driver, so it is only cut off here and closed at the end.
+    if (device_ && state_.load() == FilterState::Running && soundLost_.empty()) {
+        const int64_t last = std::max(lastSoundAt_.load(), tStart_.load());
+        if (SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED) {
+            soundCut_.store(true);
+            SDL_CloseAudioDevice(device_);
+            device_ = 0;
+            soundLost_ = deviceName_ + " stopped";
+        } else if (systemClock().GetTime() - last > kSoundSilence) {
+            soundCut_.store(true);
+            soundLost_ = deviceName_ + " stopped giving sound";
+        }
     }
     // A deleted file or folder takes writes without complaint: look for
     // the file now and then, so the user learns that nothing is kept.

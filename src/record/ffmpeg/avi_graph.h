@@ -134,6 +134,11 @@ private:
     int64_t audioSamples_ = 0;
     std::string deviceName_;  // the capture device asked for
     std::string soundLost_;   // UI thread
+    // When the device last gave sound (system clock); the UI thread watches it.
+    std::atomic<int64_t> lastSoundAt_{0};
+    // Set by the UI thread once the device is given up: what it gives after
+    // that stays out of the file, which would otherwise put it late.
+    std::atomic<bool> soundCut_{false};
 
     // The frames' own sound: set up at RenderAudio, then the streaming thread
     // (the UI thread at the stop, after the streaming thread has ended).

@@ -186,7 +186,8 @@ void SDLCALL AviGraph::audioCallback(void* user, Uint8* stream, int length) {
 }
 
 void AviGraph::onAudio(const uint8_t* bytes, int length) {
-    if (failed_.load(std::memory_order_acquire) || length < 4) return;
+    if (failed_.load(std::memory_order_acquire) || soundCut_.load() || length < 4) return;
+    lastSoundAt_.store(systemClock().GetTime());
     AVPacket* packet = audioPacket_.get();
     if (audioSamples_ == 0) {
         // The device starts a little after the picture's time line: lead

@@ -92,15 +92,6 @@ std::string stringDescriptor(libusb_device_handle* handle, uint8_t index) {
                       : std::string();
 }
 
-void readNamesFromDevice(libusb_device* device, const libusb_device_descriptor& d, UsbDeviceInfo& info) {
-    if (d.iManufacturer == 0 && d.iProduct == 0) return;
-    libusb_device_handle* handle = nullptr;
-    if (libusb_open(device, &handle) != 0) return;  // not ours to open: no names then
-    if (info.manufacturer.empty()) info.manufacturer = stringDescriptor(handle, d.iManufacturer);
-    if (info.product.empty()) info.product = stringDescriptor(handle, d.iProduct);
-    libusb_close(handle);
-}
-
 }  // namespace
 
 bool listedBefore(const UsbDeviceInfo& a, const UsbDeviceInfo& b) {
@@ -128,7 +119,7 @@ std::vector<UsbDeviceInfo> listUsbDevices() {
             info.manufacturer = found->second.manufacturer;
             info.product = found->second.product;
         }
-        if (info.manufacturer.empty() && info.product.empty()) readNamesFromDevice(device, d, info);
+        info.namesOnDevice = info.manufacturer.empty() && info.product.empty() && (d.iManufacturer || d.iProduct);
         info.captureInterface = hasCaptureInterface(device, d.bNumConfigurations);
         devices.push_back(std::move(info));
     }
@@ -136,6 +127,32 @@ std::vector<UsbDeviceInfo> listUsbDevices() {
     libusb_exit(context);
     std::sort(devices.begin(), devices.end(), listedBefore);
     return devices;
+}
+
+bool readUsbDeviceNames(UsbDeviceInfo& info) {
+    libusb_context* context = nullptr;
+    if (libusb_init(&context) != 0) return false;
+    bool read = false;
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(context, &list);
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device* device = list[i];
+        libusb_device_descriptor d;
+        if (libusb_get_bus_number(device) != info.bus || libusb_get_device_address(device) != info.address ||
+            libusb_get_device_descriptor(device, &d) != 0 || d.idVendor != info.id.vendor ||
+            d.idProduct != info.id.product)
+            continue;
+        libusb_device_handle* handle = nullptr;
+        if (libusb_open(device, &handle) != 0) break;  // not ours to open: no names then
+        if (info.manufacturer.empty()) info.manufacturer = stringDescriptor(handle, d.iManufacturer);
+        if (info.product.empty()) info.product = stringDescriptor(handle, d.iProduct);
+        libusb_close(handle);
+        read = true;
+        break;
+    }
+    if (count >= 0) libusb_free_device_list(list, 1);
+    libusb_exit(context);
+    return read;
 }
 
 }  // namespace usb
