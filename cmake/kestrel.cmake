@@ -1,10 +1,17 @@
-# Sources are picked up by folder so that each subsystem owns its own files:
-#   src/<area>/*.cpp          platform-free logic (no Qt, SDL, FFmpeg or libusb headers)
-#   src/<area>/qt/*.cpp       Qt user interface
+# Sources are picked up by folder so that each layer owns its own files. The
+# folders stand on floors (docs/architecture.md): base, settings, usb, core,
+# widgets, display, firmware, record, share, app; a folder includes only
+# folders below it.
+#   src/<area>/*.cpp          platform-free logic (no Qt, SDL, FFmpeg, libusb or PipeWire headers)
+#   src/<area>/qt/*.cpp       the area's Qt windows and dialogs
+#   src/widgets/*.h           Qt helpers the dialogs share
+#   src/app/*.cpp             the Qt application shell on top
 #   src/core/sdl/*.cpp        SDL2 audio engine layer
 #   src/usb/libusb/*.cpp      libusb backend
+#   src/usb/sim/*.cpp         the simulated board
 #   src/record/codec/*.cpp    our own video codecs (platform-free, below the media layer)
 #   src/record/ffmpeg/*.cpp   FFmpeg media layer
+#   src/share/pipewire/*.cpp  PipeWire output
 # Files named main_*.cpp are entry points and never part of a library.
 function(kestrel_glob out)
   file(GLOB files CONFIGURE_DEPENDS ${ARGN})

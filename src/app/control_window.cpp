@@ -12,10 +12,10 @@
 #include <QSlider>
 #include <QTimer>
 
-#include <chrono>
 
 #include "core/audio_path.h"
 #include "core/device.h"
+#include "base/steady_clock.h"
 #include "display/decode.h"
 #include "record/qt/video_codec_dialog.h"
 #include "record/recording.h"
@@ -31,12 +31,6 @@
 namespace {
 
 constexpr int kVolumeSteps = 25;
-
-uint64_t steadyMs() {
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
-}
 
 template <typename Control>
 Control* place(QWidget* parent, int id, const DialogUnits& units, int x, int y, int w, int h) {

@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 
+#include "base/steady_clock.h"
 #include "firmware/qt/firmware_dialog.h"
 #include "app/board_reports.h"
 #include "app/control_window.h"
@@ -13,19 +14,13 @@ int poolIndex(const FrameBuffer* frame) {
     return index >= 0 && index < kPoolSize ? int(index) : -1;
 }
 
-int64_t nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 }  // namespace
 
 bool QtCoreHost::postFrameReady(FrameBuffer* frame) {
     ControlWindow* window = window_.load();
     if (!window) return false;
     if (const int index = poolIndex(frame); index >= 0)
-        postedAt_[index].store(nowNs(), std::memory_order_relaxed);
+        postedAt_[index].store(steadyNs(), std::memory_order_relaxed);
     return QMetaObject::invokeMethod(
         window, [window, frame] { window->dispatchFrame(frame); }, Qt::QueuedConnection);
 }

@@ -1,25 +1,17 @@
 #include "firmware/flash_protocol.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
 #include "base/debug_log.h"
+#include "base/steady_clock.h"
 #include "core/device.h"
 
 namespace {
 
-constexpr uint8_t kReadId = 0x9F;
-constexpr uint8_t kWriteEnable = 0x06;
-constexpr uint8_t kReadStatus = 0x05;
-constexpr uint8_t kWriteStatus = 0x01;
-constexpr uint8_t kBlockErase = 0xD8;
-constexpr uint8_t kPageProgram = 0x02;
-constexpr uint8_t kReadData = 0x03;
+using namespace spi_flash;
 
 constexpr uint32_t kReadPiece = 4096;
-
-constexpr uint8_t kStatusBusy = 0x01;
 
 bool out(FlashLink& link, uint16_t port, const uint8_t* data, uint16_t length) {
     return link.controlWrite(REQ_PORT, port, length, data);
@@ -46,10 +38,7 @@ bool clearProtection(FlashLink& link) {
 
 }  // namespace
 
-uint32_t FlashLink::tickCount() {
-    using namespace std::chrono;
-    return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
+uint32_t FlashLink::tickCount() { return static_cast<uint32_t>(steadyMs()); }
 
 bool endCommand(FlashLink& link) { return link.controlWrite(REQ_PORT, FLASH_PORT, 0, nullptr); }
 

@@ -7,9 +7,9 @@
 #include "firmware/flash_link.h"
 #include "usb/board_protocol.h"
 
-constexpr uint32_t kFlashSize = 0x80000;
-constexpr uint32_t kFlashPageSize = 256;
-constexpr uint32_t kFlashBlockSize = 0x10000;
+constexpr uint32_t kFlashSize = spi_flash::kSize;
+constexpr uint32_t kFlashPageSize = spi_flash::kPageSize;
+constexpr uint32_t kFlashBlockSize = spi_flash::kBlockSize;
 
 // Busy time-outs in milliseconds.
 constexpr uint32_t kProgramTimeout = 200;

@@ -1,11 +1,15 @@
 // What the capture pin offers and accepts: its one media type (the recorded
 // region as bottom-up 24-bit RGB), the allocator's buffers, the pin's
-// category and the frame-rate range.
+// category and the frame-rate range; and the filter's making, which sets the
+// recording's frame rate.
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "base/debug_log.h"
 #include "record/capture_filter.h"
+#include "settings/settings.h"
 
 using media::AllocatorProperties;
 using media::FilterState;
@@ -163,3 +167,43 @@ HRESULT CCapturePin::SetFormat(const MediaType* type) {
     return S_OK;
 }
 
+// ---- Making the filter ------------------------------------------------------------
+
+std::shared_ptr<DSFilter> DSFilter::CreateInstance() {
+    debugPrintf("DSFilter::CreateInstance\n");
+    HRESULT hr = S_OK;
+    std::shared_ptr<DSFilter> filter;
+    try {
+        filter = std::make_shared<DSFilter>(&hr);
+    } catch (const std::bad_alloc&) {
+    }
+    if (!filter || FAILED(hr)) {
+        debugPrintf("Couldn't get capture filter.\n");
+        return nullptr;
+    }
+    CCapturePin* pin = filter->capturePin();
+
+    MediaType type;
+    VideoStreamConfigCaps caps;
+    if (pin->GetStreamCaps(0, &type, &caps) == S_OK) {
+        double interval = 10000000.0 / static_cast<double>(static_cast<uint32_t>(settings.recordFps));
+        // 0 frames per second gives no usable interval: SetFormat refuses it.
+        type.format.AvgTimePerFrame = interval < 9.0e18 ? static_cast<int64_t>(interval) : -1;
+        pin->SetFormat(&type);
+    }
+
+    int32_t count = 0, size = 0;
+    if (pin->GetNumberOfCapabilities(&count, &size) == S_OK) {
+        for (int32_t i = 0; i < count; ++i) {
+            if (pin->GetStreamCaps(i, &type, &caps) != S_OK) continue;
+            const media::VideoInfoHeader& v = type.format;
+            debugPrintf("[%d] FPS=(%.2f-%.2f, current=%.2f) src=%d,%d %d,%d tgt=%d,%d %d,%d rez=%dx%d bpp=%d\n", i,
+                        10000000.0 / static_cast<double>(caps.MaxFrameInterval),
+                        10000000.0 / static_cast<double>(caps.MinFrameInterval),
+                        10000000.0 / static_cast<double>(v.AvgTimePerFrame), v.rcSource.left, v.rcSource.right,
+                        v.rcSource.top, v.rcSource.bottom, v.rcTarget.left, v.rcTarget.right, v.rcTarget.top,
+                        v.rcTarget.bottom, v.bmiHeader.biWidth, v.bmiHeader.biHeight, v.bmiHeader.biBitCount);
+        }
+    }
+    return filter;
+}

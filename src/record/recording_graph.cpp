@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/debug_log.h"
+#include "base/steady_clock.h"
 #include "display/decode.h"
 #include "record/capture_filter.h"
 #include "record/recording.h"
@@ -25,10 +26,7 @@ struct Recorder {
 Recorder recorder;
 CodecDialogHook codecDialogHook = nullptr;
 
-uint32_t timeMs() {
-    auto now = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
-}
+uint32_t timeMs() { return static_cast<uint32_t>(steadyMs()); }
 
 const DisplayLayout& recordedLayout() {
     uint32_t type = settings.displayType;

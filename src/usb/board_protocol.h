@@ -1,6 +1,7 @@
 #pragma once
 // How the capture board is spoken to over USB: the interface class it offers,
-// the pipe its frames arrive on, and its vendor requests and ports. The device
+// the pipe its frames arrive on, its vendor requests and ports, and the SPI
+// flash behind the flash ports. The device
 // link, the flash protocol, the libusb backend and the simulated board all
 // take these numbers from here.
 #include <cstdint>
@@ -29,3 +30,23 @@ constexpr uint16_t FLASH_PORT_CONT = 18;
 
 inline constexpr uint8_t kConfigSelect = 0x00;
 inline constexpr uint8_t kConfigReload[2] = {0xFF, 0x01};
+
+// The SPI flash behind the flash ports: its geometry, the commands the flash
+// protocol clocks out and the status bits it reads back.
+namespace spi_flash {
+constexpr uint32_t kSize = 0x80000;
+constexpr uint32_t kBlockSize = 0x10000;
+constexpr uint32_t kPageSize = 256;
+
+constexpr uint8_t kWriteStatus = 0x01;
+constexpr uint8_t kPageProgram = 0x02;
+constexpr uint8_t kReadData = 0x03;
+constexpr uint8_t kWriteDisable = 0x04;
+constexpr uint8_t kReadStatus = 0x05;
+constexpr uint8_t kWriteEnable = 0x06;
+constexpr uint8_t kReadId = 0x9F;
+constexpr uint8_t kBlockErase = 0xD8;  // 64 KB
+
+constexpr uint8_t kStatusBusy = 0x01;
+constexpr uint8_t kStatusWriteEnabled = 0x02;
+}  // namespace spi_flash

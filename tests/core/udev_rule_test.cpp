@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "usb/libusb/usb_ids.h"
+#include "usb/usb_ids.h"
 #include "usb/udev_rule.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The "usb-ids" list that tells the libusb backend which devices are boards.
 #include <gtest/gtest.h>
 
-#include "usb/libusb/usb_ids.h"
+#include "usb/usb_ids.h"
 
 namespace {
 

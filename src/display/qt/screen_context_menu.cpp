@@ -1,5 +1,6 @@
-// The screen window's context menu: the state it shows and the command each
-// item carries (ScreenWindow::command carries them out).
+// The screen window's commands and the context menu that offers them: the
+// state the menu shows, the command each item carries, and what each
+// command does.
 #include <QMenu>
 
 #include "display/qt/screen_host.h"
@@ -52,4 +53,53 @@ void ScreenWindow::showContextMenu(const QPoint& globalPos) {
     std::unique_ptr<QMenu> menu = createContextMenu();
     QAction* chosen = menu->exec(globalPos);
     if (chosen && chosen->data().isValid()) command(chosen->data().toInt());
+}
+
+void ScreenWindow::postCommand(int id) {
+    QMetaObject::invokeMethod(this, [this, id] { command(id); }, Qt::QueuedConnection);
+}
+
+void ScreenWindow::command(int id) {
+    auto chooseType = [this](uint32_t type) {
+        if (settings.displayType != type) host_.postSetLayout(settings.splitWindows != 0, int(type));
+    };
+    switch (id) {
+    case kCmdBilinear:
+        settings.pointScaling = 0;
+        break;
+    case kCmdPoint:
+        settings.pointScaling = 1;
+        break;
+    case kCmdPixelPerfect:
+        settings.pointScaling = 2;
+        break;
+    case kCmdSnapshot:
+        host_.postSnapshot();
+        break;
+    case kCmdCopyPicture:
+        copyPicture();
+        break;
+    case kCmdAlwaysOnTop:
+        settings.alwaysOnTop = settings.alwaysOnTop ? 0 : 1;
+        host_.postApplyTopmost();
+        break;
+    case kCmdFullScreen:
+        toggleFullScreen();
+        break;
+    case kCmdSplit:
+        host_.postSetLayout(settings.splitWindows == 0, int(settings.displayType));
+        break;
+    case kCmdType2D: chooseType(1); break;
+    case kCmdTypeSideBySide: chooseType(2); break;
+    case kCmdTypeStretched: chooseType(3); break;
+    case kCmdTypeVision: chooseType(4); break;
+    case kCmdTypeUpscaled: chooseType(5); break;
+    case kCmdTypeOneToOne: chooseType(6); break;
+    default:
+        break;
+    }
+    if (id == kCmdBilinear || id == kCmdPoint || id == kCmdPixelPerfect) {
+        applyWindowHints();
+        render(false);
+    }
 }

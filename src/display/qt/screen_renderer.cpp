@@ -36,29 +36,14 @@ bool ScreenRenderer::init(int pictureWidth, int pictureHeight) {
     textureWidth_ = textureSizeFor(pictureWidth);
     textureHeight_ = textureSizeFor(pictureHeight);
 
-    program_ = new QOpenGLShaderProgram;
-    if (!program_->addShaderFromSourceCode(QOpenGLShader::Vertex, kTexturedQuadVertexShader) ||
-        !program_->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader) ||
-        !program_->link()) {
-        delete program_;
-        program_ = nullptr;
-        return false;
-    }
+    program_ = makeTexturedQuadProgram(kFragmentShader);
+    if (!program_) return false;
     positionLocation_ = program_->attributeLocation("position");
     texCoordLocation_ = program_->attributeLocation("texCoord");
 
-    glGenTextures(1, &texture_);
-    glBindTexture(GL_TEXTURE_2D, texture_);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     // A window with no picture yet (or a mode that gets none) shows black.
     const std::vector<uint32_t> black(size_t(textureWidth_) * size_t(textureHeight_), 0);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, textureWidth_, textureHeight_, 0, GL_BGRA,
-                 GL_UNSIGNED_INT_8_8_8_8_REV, black.data());
+    texture_ = makeQuadTexture(*this, GL_LINEAR, textureWidth_, textureHeight_, black.data());
     if (glGetError() != GL_NO_ERROR) {
         release();
         return false;
@@ -125,15 +110,6 @@ void ScreenRenderer::draw(const Quad& quad, int clientWidth, int clientHeight,
 
     program_->bind();
     program_->setUniformValue("picture", 0);
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
-    glEnableVertexAttribArray(GLuint(positionLocation_));
-    glEnableVertexAttribArray(GLuint(texCoordLocation_));
-    glVertexAttribPointer(GLuint(positionLocation_), 2, GL_FLOAT, GL_FALSE, 4 * sizeof(float),
-                          vertices);
-    glVertexAttribPointer(GLuint(texCoordLocation_), 2, GL_FLOAT, GL_FALSE, 4 * sizeof(float),
-                          vertices + 2);
-    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-    glDisableVertexAttribArray(GLuint(positionLocation_));
-    glDisableVertexAttribArray(GLuint(texCoordLocation_));
+    drawTexturedQuad(*this, GLuint(positionLocation_), GLuint(texCoordLocation_), vertices);
     program_->release();
 }

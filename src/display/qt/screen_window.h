@@ -4,8 +4,8 @@
 // to its own surface, keeps the picture's aspect ratio while the user sizes
 // it, and offers full screen, overscan, scaling and layout commands.
 // Window life and drawing in screen_window.cpp, sizing and full screen in
-// screen_window_sizing.cpp, keys, mouse and commands in screen_window_input.cpp,
-// the context menu in screen_context_menu.cpp.
+// screen_window_sizing.cpp, keys and mouse in screen_window_input.cpp, the
+// commands and the context menu in screen_context_menu.cpp.
 #include <QImage>
 #include <QRect>
 #include <QString>

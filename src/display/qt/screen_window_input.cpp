@@ -1,5 +1,5 @@
-// Input: keys, mouse drags and double-clicks, and the menu commands they
-// and the context menu post.
+// Input: keys, mouse drags and double-clicks; the commands they post are
+// carried out in screen_context_menu.cpp.
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -102,56 +102,5 @@ void ScreenWindow::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         dragging_ = false;
         toggleFullScreen();
-    }
-}
-
-// Commands and the context menu --------------------------------------------------
-
-void ScreenWindow::postCommand(int id) {
-    QMetaObject::invokeMethod(this, [this, id] { command(id); }, Qt::QueuedConnection);
-}
-
-void ScreenWindow::command(int id) {
-    auto chooseType = [this](uint32_t type) {
-        if (settings.displayType != type) host_.postSetLayout(settings.splitWindows != 0, int(type));
-    };
-    switch (id) {
-    case kCmdBilinear:
-        settings.pointScaling = 0;
-        break;
-    case kCmdPoint:
-        settings.pointScaling = 1;
-        break;
-    case kCmdPixelPerfect:
-        settings.pointScaling = 2;
-        break;
-    case kCmdSnapshot:
-        host_.postSnapshot();
-        break;
-    case kCmdCopyPicture:
-        copyPicture();
-        break;
-    case kCmdAlwaysOnTop:
-        settings.alwaysOnTop = settings.alwaysOnTop ? 0 : 1;
-        host_.postApplyTopmost();
-        break;
-    case kCmdFullScreen:
-        toggleFullScreen();
-        break;
-    case kCmdSplit:
-        host_.postSetLayout(settings.splitWindows == 0, int(settings.displayType));
-        break;
-    case kCmdType2D: chooseType(1); break;
-    case kCmdTypeSideBySide: chooseType(2); break;
-    case kCmdTypeStretched: chooseType(3); break;
-    case kCmdTypeVision: chooseType(4); break;
-    case kCmdTypeUpscaled: chooseType(5); break;
-    case kCmdTypeOneToOne: chooseType(6); break;
-    default:
-        break;
-    }
-    if (id == kCmdBilinear || id == kCmdPoint || id == kCmdPixelPerfect) {
-        applyWindowHints();
-        render(false);
     }
 }

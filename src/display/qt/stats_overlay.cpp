@@ -6,8 +6,8 @@
 #include <QPainter>
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 
+#include "base/steady_clock.h"
 #include "core/audio_engine.h"
 #include "core/audio_path.h"
 #include "core/audio_ring.h"
@@ -35,12 +35,6 @@ void main() {
     gl_FragColor = texture2D(panel, uv);
 }
 )";
-
-int64_t nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // The cushion: sound held in the ring ahead of the output; -1 without one.
 int soundCushionMs() {
@@ -88,7 +82,7 @@ void StatsOverlay::frameDrawn(const FrameBuffer* frame) {
     const FrameReadClock clock = frameReadClock.load();
     const int64_t readAt = clock ? clock(frame) : 0;
     if (readAt <= 0 || latencyCount_ >= int(latencyUs_.size())) return;
-    const int64_t us = (nowNs() - readAt) / 1000;
+    const int64_t us = (steadyNs() - readAt) / 1000;
     if (us >= 0 && us < INT32_MAX) latencyUs_[size_t(latencyCount_++)] = int32_t(us);
 }
 
@@ -166,21 +160,9 @@ void StatsOverlay::paintPanel() {
 
 bool StatsOverlay::initGL() {
     initializeOpenGLFunctions();
-    program_ = new QOpenGLShaderProgram;
-    if (!program_->addShaderFromSourceCode(QOpenGLShader::Vertex, kTexturedQuadVertexShader) ||
-        !program_->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader) || !program_->link()) {
-        delete program_;
-        program_ = nullptr;
-        return false;
-    }
-    glGenTextures(1, &texture_);
-    glBindTexture(GL_TEXTURE_2D, texture_);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, kPanelWidth, kPanelHeight, 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
-                 nullptr);
+    program_ = makeTexturedQuadProgram(kFragmentShader);
+    if (!program_) return false;
+    texture_ = makeQuadTexture(*this, GL_NEAREST, kPanelWidth, kPanelHeight, nullptr);
     panelDirty_ = true;
     glReady_ = true;
     return true;
@@ -212,14 +194,7 @@ void StatsOverlay::draw(int clientWidth, int clientHeight, qreal) {
     program_->setUniformValue("panel", 0);
     const GLuint position = GLuint(program_->attributeLocation("position"));
     const GLuint texCoord = GLuint(program_->attributeLocation("texCoord"));
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
-    glEnableVertexAttribArray(position);
-    glEnableVertexAttribArray(texCoord);
-    glVertexAttribPointer(position, 2, GL_FLOAT, GL_FALSE, 4 * sizeof(float), vertices);
-    glVertexAttribPointer(texCoord, 2, GL_FLOAT, GL_FALSE, 4 * sizeof(float), vertices + 2);
-    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-    glDisableVertexAttribArray(position);
-    glDisableVertexAttribArray(texCoord);
+    drawTexturedQuad(*this, position, texCoord, vertices);
     program_->release();
     glDisable(GL_BLEND);
 }

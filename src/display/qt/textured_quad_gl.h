@@ -1,7 +1,12 @@
 #pragma once
 // What every textured quad we draw shares: the GL constants that older GL
-// headers lack, and the vertex shader that passes position and texture
-// coordinate straight through.
+// headers lack, the vertex shader that passes position and texture
+// coordinate straight through, and the set-up and drawing of program,
+// texture and quad.
+#include <QOpenGLFunctions>
+
+class QOpenGLShaderProgram;
+
 #ifndef GL_BGRA
 #define GL_BGRA 0x80E1
 #endif
@@ -24,3 +29,16 @@ void main() {
     gl_Position = vec4(position, 0.0, 1.0);
 }
 )";
+
+// The quad's program with the given fragment shader, linked; null when it
+// does not compile or link. The caller owns it.
+QOpenGLShaderProgram* makeTexturedQuadProgram(const char* fragmentShader);
+
+// A new RGBA8 texture of width x height, left bound, clamped at its edges,
+// filtered by `filter` both ways, filled from tightly packed BGRA `pixels`
+// (none: contents undefined until the first upload).
+GLuint makeQuadTexture(QOpenGLFunctions& gl, GLint filter, int width, int height, const void* pixels);
+
+// Draws the bound texture with the bound program as a strip of four vertices
+// of (x, y, u, v) each, given the program's attribute locations.
+void drawTexturedQuad(QOpenGLFunctions& gl, GLuint position, GLuint texCoord, const float* vertices);

@@ -16,7 +16,7 @@
 #include "base/status_line.h"
 #include "settings/settings.h"
 #include "usb/board_protocol.h"
-#include "usb/libusb/usb_ids.h"
+#include "usb/usb_ids.h"
 
 namespace usb {
 

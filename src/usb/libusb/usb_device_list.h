@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "usb/libusb/usb_ids.h"
+#include "usb/usb_ids.h"
 
 namespace usb {
 

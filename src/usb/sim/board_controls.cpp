@@ -1,12 +1,27 @@
-// The controls tests use on the simulated board: faults on the next
-// transfers, odd frame lengths and short reads, unplugging, and the counters
-// and the transcript they check.
+// The controls tests use on the simulated board: its configuration block and
+// reconfigure delay, faults on the next transfers, odd frame lengths and
+// short reads, unplugging, and the counters and the transcript they check.
 #include <algorithm>
 #include <mutex>
 
 #include "usb/sim/board_model.h"
 
 namespace usb {
+
+void BoardModel::setConfig(uint8_t hardware, uint8_t major, uint8_t minor, uint8_t fourth) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    config_ = {hardware, major, minor, fourth};
+}
+
+std::array<uint8_t, 4> BoardModel::config() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return config_;
+}
+
+void BoardModel::setReconfigureDelay(uint32_t milliseconds) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reconfigureDelayMs_ = milliseconds;
+}
 
 void BoardModel::failStartRequests(int count) {
     std::lock_guard<std::mutex> lock(mutex_);

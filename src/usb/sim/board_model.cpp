@@ -71,25 +71,10 @@ void BoardModel::recordTransfer(const Transfer& t) {
     record(t);
 }
 
-void BoardModel::setConfig(uint8_t hardware, uint8_t major, uint8_t minor, uint8_t fourth) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    config_ = {hardware, major, minor, fourth};
-}
-
-std::array<uint8_t, 4> BoardModel::config() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return config_;
-}
-
 void BoardModel::setPaced(bool paced) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (paced && !paced_) epoch_ = Clock::now() - framePeriods(nextFrame_);  // no burst of "late" frames
     paced_ = paced;
-}
-
-void BoardModel::setReconfigureDelay(uint32_t milliseconds) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    reconfigureDelayMs_ = milliseconds;
 }
 
 void BoardModel::record(const Transfer& t) {

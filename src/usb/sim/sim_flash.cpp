@@ -6,19 +6,16 @@
 #include <mutex>
 #include <vector>
 
+#include "base/steady_clock.h"
 #include "usb/board_protocol.h"
 
 namespace usb {
 
 namespace {
 
-constexpr uint8_t kStatusBusy = 0x01;
-constexpr uint8_t kStatusWel = 0x02;
+using namespace spi_flash;
 
-uint64_t steadyMicros() {
-    using namespace std::chrono;
-    return static_cast<uint64_t>(duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
-}
+uint64_t steadyMicros() { return static_cast<uint64_t>(steadyUs()); }
 
 }  // namespace
 
@@ -58,7 +55,7 @@ struct SimFlash::State {
 
     bool busy() const { return stuckBusy || clock() < busyUntil; }
     uint8_t status() const {
-        return static_cast<uint8_t>(otherBits | (writeEnabled ? kStatusWel : 0) |
+        return static_cast<uint8_t>(otherBits | (writeEnabled ? kStatusWriteEnabled : 0) |
                                     (busy() ? kStatusBusy : 0));
     }
     void startBusy(uint32_t micros) {
@@ -91,13 +88,13 @@ struct SimFlash::State {
         const uint8_t opcode = command[0];
         const bool accepted = writeEnabled && !busy();
         switch (opcode) {
-            case 0x06:
+            case kWriteEnable:
                 if (!busy()) writeEnabled = true;
                 break;
-            case 0x04:
+            case kWriteDisable:
                 if (!busy()) writeEnabled = false;
                 break;
-            case 0x01:  // write status register
+            case kWriteStatus:
                 if (accepted && command.size() >= 2) {
                     otherBits = static_cast<uint8_t>((otherBits & ~protectionMask()) |
                                                      (command[1] & protectionMask()));
@@ -105,7 +102,7 @@ struct SimFlash::State {
                     startBusy(timing.statusWriteUs);
                 }
                 break;
-            case 0xD8:  // 64 KB block erase
+            case kBlockErase:
                 if (accepted && command.size() >= 4) {
                     writeEnabled = false;
                     if (!writeProtected()) {
@@ -115,7 +112,7 @@ struct SimFlash::State {
                     startBusy(timing.blockEraseUs);
                 }
                 break;
-            case 0x02:  // page program: data wraps inside the page as on the chip
+            case kPageProgram:  // data wraps inside the page as on the chip
                 if (accepted && command.size() > 4) {
                     writeEnabled = false;
                     if (!writeProtected()) {
@@ -144,9 +141,9 @@ struct SimFlash::State {
         }
         // A program command keeps at most the last page of data, as the chip does.
         command.insert(command.end(), data, data + length);
-        if (command.size() > 4 + 4 * kPageSize && command[0] == 0x02)
+        if (command.size() > 4 + 4 * kPageSize && command[0] == kPageProgram)
             command.erase(command.begin() + 4, command.end() - kPageSize);
-        if (command.size() >= 4 && command[0] == 0x03) readAddress = address();
+        if (command.size() >= 4 && command[0] == kReadData) readAddress = address();
     }
 
     void clockIn(uint8_t* data, uint32_t length) {
@@ -155,13 +152,13 @@ struct SimFlash::State {
         std::memset(data, 0xFF, length);
         if (!selected) selected = true;
         switch (opcode) {
-            case 0x9F:
+            case kReadId:
                 for (uint32_t i = 0; i < length; ++i, ++idIndex) data[i] = idIndex < 3 ? id[idIndex] : 0x00;
                 break;
-            case 0x05:
+            case kReadStatus:
                 for (uint32_t i = 0; i < length; ++i) data[i] = status();
                 break;
-            case 0x03:
+            case kReadData:
                 if (command.size() < 4 || busy()) break;  // a busy chip ignores reads
                 for (uint32_t i = 0; i < length; ++i) {
                     uint8_t byte = memory[readAddress];
@@ -209,7 +206,7 @@ void SimFlash::setIdentification(uint8_t manufacturer, uint8_t type, uint8_t cap
 
 void SimFlash::setProtectionBits(uint8_t bits) {
     std::lock_guard lock(state_->mutex);
-    state_->otherBits = bits & static_cast<uint8_t>(~(kStatusBusy | kStatusWel));
+    state_->otherBits = bits & static_cast<uint8_t>(~(kStatusBusy | kStatusWriteEnabled));
 }
 
 uint8_t SimFlash::statusRegister() const {

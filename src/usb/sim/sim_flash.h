@@ -11,13 +11,15 @@
 #include <cstdint>
 #include <functional>
 
+#include "usb/board_protocol.h"
+
 namespace usb {
 
 class SimFlash {
 public:
-    static constexpr uint32_t kSize = 0x80000;
-    static constexpr uint32_t kBlockSize = 0x10000;
-    static constexpr uint32_t kPageSize = 256;
+    static constexpr uint32_t kSize = spi_flash::kSize;
+    static constexpr uint32_t kBlockSize = spi_flash::kBlockSize;
+    static constexpr uint32_t kPageSize = spi_flash::kPageSize;
 
     SimFlash();
     ~SimFlash();
