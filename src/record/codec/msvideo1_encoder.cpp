@@ -96,8 +96,16 @@ inline int32_t oneBytes(const OneColour& one) { return (one.colour >> 10) == 1 ?
 // (INT32_MAX: it cannot be kept). Forms that cannot win are not fitted.
 void choose(const Block& k, int32_t kept, int32_t perByte, BlockChoice& c) {
     c.kept = kept;
-    c.one = fitOne(k);
     c.form = BlockChoice::kOne;
+    // A block kept without error costs at most a skip word, which no form
+    // undercuts: nothing to fit. (The price above that keeps the path from
+    // ever coding it.)
+    if (kept == 0) {
+        c.coded = 2 * perByte + 1;
+        c.one = {0, 0};
+        return;
+    }
+    c.one = fitOne(k);
     c.coded = c.one.err * kCostScale + oneBytes(c.one) * perByte;
     // Keeping the block, even at the price of a new skip word, beats any
     // form: none costs less than its bytes.
