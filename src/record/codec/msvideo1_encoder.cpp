@@ -11,9 +11,9 @@ namespace msvideo1 {
 
 namespace {
 // The price of a byte at quality 0.85, in squared error per block, and how
-// many doublings it takes from there towards quality 0: the price grows
-// exponentially as the quality falls, so equal steps of the slider are
-// roughly equal steps in size, and it is 0 at quality 1.
+// many times it doubles over the slider's whole range: it grows
+// exponentially as the quality falls, so the size changes smoothly with the
+// slider, and it is 0 at quality 1.
 constexpr double kCostAt85 = 14.0;
 constexpr double kDoublings = 10.0;
 }  // namespace
