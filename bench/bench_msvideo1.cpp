@@ -270,7 +270,7 @@ BENCHMARK(BM_SideBySide)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();
 BENCHMARK(BM_Curve)
-    ->ArgsProduct({{0, 1}, {0, 10, 20, 30, 40, 50, 60, 70, 80, 85, 90, 95, 100}})
+    ->ArgsProduct({{0, 1}, {0, 10, 20, 30, 40, 50, 60, 70, 80, 85, 90, 95, 97, 99, 100}})
     ->Iterations(1)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();

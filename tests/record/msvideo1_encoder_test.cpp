@@ -49,12 +49,12 @@ TEST(Video1Encoder, AnUnchangedPictureIsOnlySkipWordsUntilTheNextKeyFrame) {
     EXPECT_TRUE(e.encodeRgb555(picture.data(), kW * 2, out.data()).key);
 }
 
-TEST(Video1Encoder, ThresholdFallsWithQuality) {
-    EXPECT_EQ(msvideo1::blockThreshold(1.0), 0);
-    EXPECT_EQ(msvideo1::blockThreshold(1.5), 0);
-    EXPECT_EQ(msvideo1::blockThreshold(-1.0), msvideo1::blockThreshold(0.0));
+TEST(Video1Encoder, ByteCostFallsWithQuality) {
+    EXPECT_EQ(msvideo1::byteCost(1.0), 0);
+    EXPECT_EQ(msvideo1::byteCost(1.5), 0);
+    EXPECT_EQ(msvideo1::byteCost(-1.0), msvideo1::byteCost(0.0));
     for (int q = 1; q <= 100; ++q)
-        EXPECT_LE(msvideo1::blockThreshold(q / 100.0), msvideo1::blockThreshold((q - 1) / 100.0)) << q;
+        EXPECT_LT(msvideo1::byteCost(q / 100.0), msvideo1::byteCost((q - 1) / 100.0)) << q;
 }
 
 TEST(Video1Compressor, KeyFramesAtLeastOnceASecond) {

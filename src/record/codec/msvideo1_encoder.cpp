@@ -1,5 +1,7 @@
 #include "record/codec/msvideo1_encoder.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -8,18 +10,19 @@
 namespace msvideo1 {
 
 namespace {
-// The error allowed per channel at quality 0 (RMS, 5-bit units).
-constexpr double kRmsAtZero = 12.0;
+// The price of a byte at quality 0.85, in squared error per block, and how
+// many times it doubles over the slider's whole range: it grows
+// exponentially as the quality falls, so the size changes smoothly with the
+// slider, and it is 0 at quality 1.
+constexpr double kCostAt85 = 14.0;
+constexpr double kDoublings = 10.0;
 }  // namespace
 
-int32_t blockThreshold(double quality) {
+int32_t byteCost(double quality) {
     if (!(quality < 1.0)) return 0;
     if (!(quality > 0.0)) quality = 0.0;
-    // The allowed error per channel (RMS, 5-bit units) falls off steeply
-    // towards full quality, so the upper part of the scale, where recordings
-    // are made, spreads over the small errors: 0.85 allows about half a step.
-    const double rms = kRmsAtZero * std::pow(1.0 - quality, 1.6);
-    return static_cast<int32_t>(std::lround(48.0 * rms * rms));
+    const double scale = kCostAt85 / (std::exp2(kDoublings * 0.15) - 1.0);
+    return static_cast<int32_t>(std::lround(kCostScale * scale * (std::exp2(kDoublings * (1.0 - quality)) - 1.0)));
 }
 
 bool Encoder::open(int width, int height) {
@@ -30,6 +33,9 @@ bool Encoder::open(int width, int height) {
     // Every block at its largest, and room for skip words (a key frame has none).
     maxBytes_ = blocks * kMaxBlockBytes + 2 * (blocks / kMaxSkipRun + 2);
     shown_.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+    choices_.assign(blocks, BlockChoice{});
+    keep_.assign(blocks, 0);
+    from_.assign(blocks, 0);
     sinceKey_ = 0;
     return true;
 }
@@ -81,73 +87,118 @@ Encoder::Frame Encoder::encodeRgb555(const uint16_t* rows, ptrdiff_t stride, uin
     return encode(Rgb555Loader{reinterpret_cast<const uint8_t*>(rows), stride}, out);
 }
 
+namespace {
+
+// A one-colour block whose red is 1 goes out as two colours (see writeOne).
+inline int32_t oneBytes(const OneColour& one) { return (one.colour >> 10) == 1 ? 6 : 2; }
+
+// The block's cheapest coded form, given what keeping it would cost
+// (INT32_MAX: it cannot be kept). Forms that cannot win are not fitted.
+void choose(const Block& k, int32_t kept, int32_t perByte, BlockChoice& c) {
+    c.kept = kept;
+    c.form = BlockChoice::kOne;
+    // A block kept without error costs at most a skip word, which no form
+    // undercuts: nothing to fit. (The price above that keeps the path from
+    // ever coding it.)
+    if (kept == 0) {
+        c.coded = 2 * perByte + 1;
+        c.one = {0, 0};
+        return;
+    }
+    c.one = fitOne(k);
+    c.coded = c.one.err * kCostScale + oneBytes(c.one) * perByte;
+    // Keeping the block, even at the price of a new skip word, beats any
+    // form: none costs less than its bytes.
+    if (kept != INT32_MAX && kept + 2 * perByte <= std::min(c.coded, 6 * perByte)) return;
+    if (c.coded > 6 * perByte) {
+        c.two = fitTwo(k);
+        const int32_t cost = c.two.err * kCostScale + 6 * perByte;
+        if (cost < c.coded) c.coded = cost, c.form = BlockChoice::kTwo;
+    }
+    if (c.coded > 18 * perByte) {
+        c.eight = fitEight(k);
+        const int32_t cost = c.eight.err * kCostScale + 18 * perByte;
+        if (cost < c.coded) c.coded = cost, c.form = BlockChoice::kEight;
+    }
+}
+
+}  // namespace
+
+void Encoder::chooseKept() {
+    // Two states after each block: in a run of kept blocks, or not. A run
+    // pays for its skip word where it starts; a coded block pays only for
+    // itself. (A run longer than kMaxSkipRun needs another word: too rare to
+    // weigh.)
+    const int64_t word = 2 * static_cast<int64_t>(byteCost_);
+    const size_t n = choices_.size();
+    int64_t inRun = INT64_MAX / 2, coded = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const BlockChoice& c = choices_[i];
+        const bool runGoesOn = inRun <= coded + word;
+        const bool afterRun = inRun <= coded;
+        const int64_t nextRun = c.kept + (runGoesOn ? inRun : coded + word);
+        const int64_t nextCoded = c.coded + (afterRun ? inRun : coded);
+        from_[i] = static_cast<uint8_t>((runGoesOn ? 1 : 0) | (afterRun ? 2 : 0));
+        inRun = nextRun, coded = nextCoded;
+    }
+    bool kept = inRun <= coded;
+    for (size_t i = n; i-- > 0;) {
+        keep_[i] = kept;
+        kept = (from_[i] >> (kept ? 0 : 1)) & 1;
+    }
+}
+
 template <class Load>
 Encoder::Frame Encoder::encode(const Load& load, uint8_t* out) {
     const bool key = sinceKey_ == 0;
     sinceKey_ = (sinceKey_ + 1) % keyInterval_;
     counts_ = {};
+
+    Block k;
+    uint16_t src[kBlockPixels];
+    BlockChoice* choice = choices_.data();
+    for (int y0 = 0; y0 < height_; y0 += 4) {
+        for (int x0 = 0; x0 < width_; x0 += 4, ++choice) {
+            const uint16_t* dst = shown_.data() + static_cast<size_t>(y0) * static_cast<size_t>(width_) + x0;
+            load(x0, y0, k, src);
+            int32_t kept = INT32_MAX;
+            if (!key) {
+                kept = 0;
+                for (int y = 0; y < 4; ++y)
+                    for (int x = 0; x < 4; ++x) kept += distance555(src[y * 4 + x], dst[y * width_ + x]);
+                kept *= kCostScale;
+            }
+            choose(k, kept, byteCost_, *choice);
+        }
+    }
+    if (key)
+        std::fill(keep_.begin(), keep_.end(), 0);
+    else
+        chooseKept();
+
     uint8_t* p = out;
     int run = 0;  // blocks kept, not yet written
     auto flushRun = [&] {
         if (run) p += writeSkip(run, p);
         run = 0;
     };
-
-    Block k;
-    uint16_t src[kBlockPixels];
     uint16_t shown[kBlockPixels];
+    size_t i = 0;
     for (int y0 = 0; y0 < height_; y0 += 4) {
-        for (int x0 = 0; x0 < width_; x0 += 4) {
-            uint16_t* dst = shown_.data() + static_cast<size_t>(y0) * static_cast<size_t>(width_) + x0;
-            load(x0, y0, k, src);
-
-            int32_t keptErr = INT32_MAX;
-            if (!key) {
-                keptErr = 0;
-                for (int y = 0; y < 4; ++y)
-                    for (int x = 0; x < 4; ++x) keptErr += distance555(src[y * 4 + x], dst[y * width_ + x]);
-                if (keptErr <= threshold_) {
-                    ++counts_.skipped;
-                    if (++run == kMaxSkipRun) flushRun();
-                    continue;
-                }
+        for (int x0 = 0; x0 < width_; x0 += 4, ++i) {
+            if (keep_[i]) {
+                ++counts_.skipped;
+                if (++run == kMaxSkipRun) flushRun();
+                continue;
             }
-
-            // The cheapest form within the threshold; when none is, the
-            // closest one (the cheaper one on a tie).
-            enum { kNone, kOne, kTwo, kEight } form = kNone;
-            const OneColour one = fitOne(k);
-            int32_t best = one.err;
-            TwoColours two{};
-            EightColours eight{};
-            if (one.err <= threshold_) {
-                form = kOne;
-            } else {
-                two = fitTwo(k);
-                if (two.err <= threshold_) {
-                    form = kTwo;
-                } else {
-                    eight = fitEight(k);
-                    if (eight.err <= threshold_) form = kEight;
-                }
-            }
-            if (form == kNone) {
-                form = kOne;
-                if (two.err < best) best = two.err, form = kTwo;
-                if (eight.err < best) best = eight.err, form = kEight;
-                if (keptErr <= best) {
-                    ++counts_.skipped;
-                    if (++run == kMaxSkipRun) flushRun();
-                    continue;
-                }
-            }
-
             flushRun();
-            switch (form) {
-                case kOne: p += writeOne(one, p, shown), ++counts_.one; break;
-                case kTwo: p += writeTwo(two, p, shown), ++counts_.two; break;
-                default: p += writeEight(eight, p, shown), ++counts_.eight; break;
+            const BlockChoice& c = choices_[i];
+            switch (c.form) {
+                case BlockChoice::kOne: p += writeOne(c.one, p, shown), ++counts_.one; break;
+                case BlockChoice::kTwo: p += writeTwo(c.two, p, shown), ++counts_.two; break;
+                default: p += writeEight(c.eight, p, shown), ++counts_.eight; break;
             }
+            uint16_t* dst = shown_.data() + static_cast<size_t>(y0) * static_cast<size_t>(width_) + x0;
             for (int y = 0; y < 4; ++y) std::memcpy(dst + y * width_, shown + y * 4, 4 * sizeof(uint16_t));
         }
     }
