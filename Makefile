@@ -14,6 +14,8 @@ PACKAGES += openbox x11-utils xdotool dbus-daemon libxcb1-dev  # UI tests under 
 # make package / package-check: CPack's dpkg-shlibdeps, lintian, the desktop entry,
 # AppStream and manual page checks, icons rendered from the SVG, window listing.
 PACKAGES += dpkg-dev lintian desktop-file-utils appstream librsvg2-bin man-db x11-utils
+# The PipeWire camera and sound nodes; their tests run a private daemon and real clients.
+PACKAGES += libpipewire-0.3-dev pipewire pipewire-bin wireplumber gstreamer1.0-pipewire gstreamer1.0-tools dbus-daemon
 PACKAGES += clang pngcheck xdotool openbox  # fuzz targets; soak-app's driver, window manager and checks
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

@@ -23,6 +23,7 @@
 #include "record/snapshot.h"
 #include "app/audio_settings_dialog.h"
 #include "app/board_chooser.h"
+#include "app/camera_share.h"
 #include "app/debug_console.h"
 #include "widgets/dialog_controls.h"
 #include "app/recording_control.h"
@@ -55,10 +56,12 @@ ControlWindow::ControlWindow() {
     setWindowIcon(QIcon(QStringLiteral(":/icons/101.png")));
     createControls();
     initVolume();
+    cameraShare_ = std::make_unique<CameraShare>();
     screens_.setLayout(int(settings.displayType), settings.splitWindows != 0);
 }
 
 ControlWindow::~ControlWindow() {
+    cameraShare_.reset();
     recording_.reset();
     screens_.closeScreenWindows();
 }
@@ -134,6 +137,7 @@ void ControlWindow::dispatchFrame(FrameBuffer* frame) {
     decodeFrame(frame);
     addRef(frame);  // the UI thread's reference
     if (IKestrelCaptureApp* app = recordingApp()) app->pushFrame(frame);
+    if (cameraShare_) cameraShare_->offerFrame(frame);
     if (snapshotRequested_) {
         snapshotRequested_ = false;
         saveSnapshot(frame);
@@ -184,6 +188,7 @@ void ControlWindow::closeEvent(QCloseEvent* event) {
         if (!modal || !modal->close()) break;
     }
     stopRecording();
+    if (cameraShare_) cameraShare_->stop();
     screens_.closeScreenWindows();
     if (debugConsole_) debugConsole_->closeConsole();
     Q_EMIT closed();
@@ -198,7 +203,12 @@ void ControlWindow::contextMenuEvent(QContextMenuEvent* event) {
     QAction* console = menu.addAction(QStringLiteral("&Debug console"));
     console->setCheckable(true);
     console->setChecked(debugConsole_ && debugConsole_->isOpen());
+    if (cameraShare_) {
+        menu.addSeparator();
+        cameraShare_->addMenuEntries(menu);
+    }
     QAction* chosen = menu.exec(event->globalPos());
+    if (cameraShare_ && cameraShare_->chosen(chosen)) return;
     if (chosen == console) toggleDebugConsole();
     else if (chosen && chosen == chooseBoard) showBoardChooser(this);
 }

@@ -15,6 +15,7 @@
 class QLabel;
 class QPushButton;
 class QSlider;
+class CameraShare;
 class DebugConsole;
 class RecordingControl;
 
@@ -56,6 +57,7 @@ public:
     DebugConsole* debugConsole() const { return debugConsole_.get(); }
 
     ScreenLayout& screens() { return screens_; }
+    CameraShare* cameraShare() const { return cameraShare_.get(); }
     QSlider* volumeSlider() const { return volume_; }
     // True once the window has closed (screens closed, recording stopped).
     bool hasClosed() const { return closed_; }
@@ -84,6 +86,7 @@ private:
     ScreenLayout screens_{*this};
     std::unique_ptr<RecordingControl> recording_;
     std::unique_ptr<DebugConsole> debugConsole_;
+    std::unique_ptr<CameraShare> cameraShare_;
     QPushButton* record_ = nullptr;
     QPushButton* snapshot_ = nullptr;
     QPushButton* outputFolder_ = nullptr;
