@@ -1,15 +1,18 @@
 #include "share/sound_feed.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
 // Beyond this much over the target the feed skips at once instead of
 // correcting a frame at a time (a stall of the graph or the consumer).
 constexpr int32_t kCutExcess = 8192;
-// How far the smoothed amount may stray before correcting: half a video frame.
-constexpr double kTolerance = 274;
+// How far the smoothed amount may stray before correcting: a quarter of a
+// video frame's sound; each further quarter corrects one frame more.
+constexpr double kTolerance = 137;
 constexpr double kSmoothing = 0.02;
+constexpr int32_t kMaxSteps = 8;
 }  // namespace
 
 SoundFeed::SoundFeed() : ring_(static_cast<size_t>(kCapacity) * 2) {}
@@ -79,16 +82,20 @@ void SoundFeed::pull(int16_t* out, int32_t frames) {
         smoothedError_ = 0;
     }
     smoothedError_ += kSmoothing * (double(have - frames - target_) - smoothedError_);
-    if (smoothedError_ > kTolerance && have > frames) {
-        // Ahead of the target: one input frame goes unheard.
+    // One frame per tolerance's worth of error, a few at most: inaudible, and
+    // enough for clocks apart by several thousandths.
+    const int32_t steps = std::min<int32_t>(kMaxSteps, static_cast<int32_t>(std::abs(smoothedError_) / kTolerance));
+    if (steps > 0 && smoothedError_ > 0 && have >= frames + steps) {
+        // Ahead of the target: a few input frames go unheard.
         read(out, frames);
-        read(nullptr, 1);
-        adjusted_.fetch_add(1, std::memory_order_relaxed);
-    } else if (smoothedError_ < -kTolerance && frames > 1) {
-        // Behind: the last frame of this pull is heard twice.
-        read(out, frames - 1);
-        std::memcpy(out + static_cast<size_t>(frames - 1) * 2, out + static_cast<size_t>(frames - 2) * 2, 4);
-        adjusted_.fetch_add(1, std::memory_order_relaxed);
+        read(nullptr, steps);
+        adjusted_.fetch_add(steps, std::memory_order_relaxed);
+    } else if (steps > 0 && smoothedError_ < 0 && frames > steps) {
+        // Behind: the last frame read is heard a few times more.
+        read(out, frames - steps);
+        for (int32_t i = frames - steps; i < frames; ++i)
+            std::memcpy(out + static_cast<size_t>(i) * 2, out + static_cast<size_t>(frames - steps - 1) * 2, 4);
+        adjusted_.fetch_add(steps, std::memory_order_relaxed);
     } else {
         read(out, frames);
     }

@@ -5,7 +5,7 @@
 // sound waiting (the target) so the sound stays as close behind the picture
 // as the graph's timing allows: the board's clock is not the graph's, so
 // when the amount drifts away from the target one sample frame is dropped
-// or repeated per pull until it is back; a long stall is cut short at once,
+// or repeated per pull (a few when far off) until it is back; a long stall is cut short at once,
 // and running dry plays silence until the target is reached again. One
 // producer, one consumer, no locks; the storage is allocated once.
 #include <atomic>
