@@ -29,6 +29,7 @@ public:
     void setSharing(bool on);  // remembered
     bool sharing() const { return on_; }
     void setScale(int scale);  // remembered
+    int scale() const { return scale_; }
     bool available() const { return state_ != PipeWireShare::State::NoPipeWire; }
     QString unavailableReason() const { return available() ? QString() : message_; }
     PipeWireShare& share() { return share_; }

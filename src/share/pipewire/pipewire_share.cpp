@@ -69,7 +69,8 @@ void Loop::connect() {
     }
     spa_zero(coreListener);
     pw_core_add_listener(core, &coreListener, &kCoreEvents, this);
-    report(PipeWireShare::State::Ready, "PipeWire is running");
+    // While sharing is wanted the next state is the nodes' (update() follows).
+    if (!wantSharing.load()) report(PipeWireShare::State::Ready, "PipeWire is running");
 }
 
 void Loop::disconnect() {
