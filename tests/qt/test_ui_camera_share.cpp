@@ -96,6 +96,52 @@ private Q_SLOTS:
         QVERIFY(pipewire.waitForNode("kestrel-capture-video", 5000));
         t.stop();
     }
+
+    // The node follows the picture's size, the display type's and then the
+    // chosen scale's: a connected consumer is renegotiated and goes on
+    // taking frames, and a new one is offered the new size.
+    void cameraFollowsTheDisplayTypeAndTheScale() {
+        const std::string missing = PrivatePipeWire::missingPrograms();
+        if (!missing.empty()) QSKIP(qPrintable(QString::fromStdString("PipeWire programs missing: " + missing)));
+        PrivatePipeWire pipewire;
+        std::string error;
+        QVERIFY2(pipewire.start(&error), error.c_str());
+        TestApp t;
+        setEnvironment(pipewire.environment());
+        qputenv("XDG_CONFIG_HOME", (t.home() + "/config").toUtf8());
+        t.start();
+        CameraShare* share = t.control().cameraShare();
+        share->setSharing(true);
+        QVERIFY(pipewire.waitForNode("kestrel-capture-video", 10000));
+        ChildProcess consumer;
+        QVERIFY(consumer.start({"gst-launch-1.0", "pipewiresrc", "target-object=kestrel-capture-video", "!",
+                                "video/x-raw,format=BGRx", "!", "fakesink"},
+                               pipewire.environment(), pipewire.folder() + "/consumer.log"));
+        struct Step {
+            int type, scale, width, height;
+        } steps[] = {{1, 1, 400, 480}, {5, 1, 320, 480}, {5, 3, 960, 1440}};
+        for (const Step& step : steps) {
+            if (step.type != int(settings.displayType)) t.control().postSetLayout(false, step.type);
+            share->setScale(step.scale);
+            const auto size = [share] {
+                const PipeWireShare::Stats s = share->share().stats();
+                return QSize(s.width, s.height);
+            };
+            QTRY_COMPARE_WITH_TIMEOUT(size(), QSize(step.width, step.height), 10000);
+            const PipeWireShare::Stats before = share->share().stats();
+            QTRY_VERIFY_WITH_TIMEOUT(share->share().stats().queued > before.queued + 30, 5000);
+            const std::string caps = QStringLiteral("width=(int)%1, height=(int)%2")
+                                         .arg(step.width).arg(step.height).toStdString();
+            const std::string fresh = runForOutput({"gst-launch-1.0", "-v", "pipewiresrc",
+                                                    "target-object=kestrel-capture-video", "num-buffers=5", "!",
+                                                    "video/x-raw", "!", "fakesink"},
+                                                   pipewire.environment(), 10000);
+            QVERIFY2(fresh.find(caps) != std::string::npos, fresh.c_str());
+        }
+        QVERIFY(consumer.running());
+        consumer.stop();
+        t.stop();
+    }
 };
 
 QTEST_MAIN(TestUiCameraShare)
