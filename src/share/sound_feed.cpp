@@ -1,6 +1,7 @@
 #include "share/sound_feed.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -8,11 +9,13 @@ namespace {
 // Beyond this much over the target the feed skips at once instead of
 // correcting a frame at a time (a stall of the graph or the consumer).
 constexpr int32_t kCutExcess = 8192;
-// How far the smoothed amount may stray before correcting: a quarter of a
-// video frame's sound; each further quarter corrects one frame more.
-constexpr double kTolerance = 137;
+// How far the smoothed amount may stray before correcting: half a video
+// frame's sound. A correction is one frame per pull, about 0.14 %: no one
+// hears that pitch change, and it follows clocks apart by a thousandth.
+constexpr double kTolerance = 274;
 constexpr double kSmoothing = 0.02;
-constexpr int32_t kMaxSteps = 8;
+// Pulls without running dry (about ten seconds) before the target shrinks a step.
+constexpr int32_t kCalmPulls = 470;
 }  // namespace
 
 SoundFeed::SoundFeed() : ring_(static_cast<size_t>(kCapacity) * 2) {}
@@ -56,6 +59,9 @@ void SoundFeed::restart() {
     tail_.store(head_.load(std::memory_order_acquire), std::memory_order_release);
     priming_ = true;
     smoothedError_ = 0;
+    target_ = baseTarget_;
+    pullsSinceDry_ = 0;
+    lowestLeft_ = INT32_MAX;
 }
 
 void SoundFeed::pull(int16_t* out, int32_t frames) {
@@ -71,7 +77,19 @@ void SoundFeed::pull(int16_t* out, int32_t frames) {
         std::memset(out + static_cast<size_t>(have) * 2, 0, static_cast<size_t>(frames - have) * 4);
         underruns_.fetch_add(1, std::memory_order_relaxed);
         priming_ = true;
+        target_ = std::min(target_ + kTargetStep, kMaxTarget);
+        pullsSinceDry_ = 0;
+        lowestLeft_ = INT32_MAX;
         return;
+    }
+    // Shrinks only when the sound never came close to running dry: the
+    // lowest amount left after a pull shows the margin not needed.
+    lowestLeft_ = std::min(lowestLeft_, have - frames);
+    if (++pullsSinceDry_ >= kCalmPulls) {
+        if (target_ > baseTarget_ && lowestLeft_ > kTargetStep / 2)
+            target_ = std::max(target_ - kTargetStep / 4, baseTarget_);
+        pullsSinceDry_ = 0;
+        lowestLeft_ = INT32_MAX;
     }
     if (priming_) smoothedError_ = 0;
     priming_ = false;
@@ -82,20 +100,16 @@ void SoundFeed::pull(int16_t* out, int32_t frames) {
         smoothedError_ = 0;
     }
     smoothedError_ += kSmoothing * (double(have - frames - target_) - smoothedError_);
-    // One frame per tolerance's worth of error, a few at most: inaudible, and
-    // enough for clocks apart by several thousandths.
-    const int32_t steps = std::min<int32_t>(kMaxSteps, static_cast<int32_t>(std::abs(smoothedError_) / kTolerance));
-    if (steps > 0 && smoothedError_ > 0 && have >= frames + steps) {
-        // Ahead of the target: a few input frames go unheard.
+    if (smoothedError_ > kTolerance && have > frames) {
+        // Ahead of the target: one input frame goes unheard.
         read(out, frames);
-        read(nullptr, steps);
-        adjusted_.fetch_add(steps, std::memory_order_relaxed);
-    } else if (steps > 0 && smoothedError_ < 0 && frames > steps) {
-        // Behind: the last frame read is heard a few times more.
-        read(out, frames - steps);
-        for (int32_t i = frames - steps; i < frames; ++i)
-            std::memcpy(out + static_cast<size_t>(i) * 2, out + static_cast<size_t>(frames - steps - 1) * 2, 4);
-        adjusted_.fetch_add(steps, std::memory_order_relaxed);
+        read(nullptr, 1);
+        adjusted_.fetch_add(1, std::memory_order_relaxed);
+    } else if (smoothedError_ < -kTolerance && frames > 1) {
+        // Behind: the last frame of this pull is heard twice.
+        read(out, frames - 1);
+        std::memcpy(out + static_cast<size_t>(frames - 1) * 2, out + static_cast<size_t>(frames - 2) * 2, 4);
+        adjusted_.fetch_add(1, std::memory_order_relaxed);
     } else {
         read(out, frames);
     }

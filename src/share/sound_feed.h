@@ -5,10 +5,14 @@
 // sound waiting (the target) so the sound stays as close behind the picture
 // as the graph's timing allows: the board's clock is not the graph's, so
 // when the amount drifts away from the target one sample frame is dropped
-// or repeated per pull (a few when far off) until it is back; a long stall is cut short at once,
-// and running dry plays silence until the target is reached again. One
-// producer, one consumer, no locks; the storage is allocated once.
+// or repeated per pull until it is back; a long stall is cut short at once,
+// and running dry plays silence until the target is reached again. Each time
+// it runs dry the target grows by a frame's sound (up to a limit), and it
+// shrinks back slowly once the sound flows with margin to spare: a busy
+// machine trades a little more delay for no gaps. One producer, one consumer, no locks; the storage
+// is allocated once.
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -16,8 +20,11 @@ class SoundFeed {
 public:
     static constexpr int kRate = 32728;         // the board's sample rate
     static constexpr int32_t kCapacity = 32768;  // stereo sample frames, about a second
-    // Sound kept waiting beyond one pull: a frame and a half of the board's sound.
+    // Sound kept waiting beyond one pull: a frame and a half of the board's sound,
+    // growing up to about 200 ms when the sound runs dry.
     static constexpr int32_t kDefaultTarget = 820;
+    static constexpr int32_t kMaxTarget = 6552;
+    static constexpr int32_t kTargetStep = 547;
 
     SoundFeed();
 
@@ -32,7 +39,9 @@ public:
 
     // Sample frames waiting now (either side).
     int32_t waiting() const;
-    void setTarget(int32_t frames) { target_ = frames; }
+    // Consumer: the smallest target (the one it starts with).
+    void setTarget(int32_t frames) { baseTarget_ = target_ = frames; }
+    int32_t target() const { return target_; }
 
     struct Counts {
         int64_t dropped = 0;   // pushed frames that found the feed full
@@ -50,7 +59,10 @@ private:
     std::atomic<uint32_t> tail_{0};       // next frame to read (consumer)
     std::atomic<int64_t> dropped_{0};     // producer
     // Consumer only.
+    int32_t baseTarget_ = kDefaultTarget;
     int32_t target_ = kDefaultTarget;
+    int32_t pullsSinceDry_ = 0;
+    int32_t lowestLeft_ = INT32_MAX;  // since the last look at the target
     bool priming_ = true;
     double smoothedError_ = 0;
     std::atomic<int64_t> underruns_{0}, cut_{0}, adjusted_{0};

@@ -142,6 +142,34 @@ private Q_SLOTS:
         consumer.stop();
         t.stop();
     }
+
+    // A consumer that takes a frame only every 100 ms holds every buffer most
+    // of the time: frames are dropped, the picture on screen goes on.
+    void aSlowConsumerCostsFramesNotThePicture() {
+        const std::string missing = PrivatePipeWire::missingPrograms();
+        if (!missing.empty()) QSKIP(qPrintable(QString::fromStdString("PipeWire programs missing: " + missing)));
+        PrivatePipeWire pipewire;
+        std::string error;
+        QVERIFY2(pipewire.start(&error), error.c_str());
+        TestApp t;
+        setEnvironment(pipewire.environment());
+        qputenv("XDG_CONFIG_HOME", (t.home() + "/config").toUtf8());
+        t.start();
+        CameraShare* share = t.control().cameraShare();
+        share->setSharing(true);
+        QVERIFY(pipewire.waitForNode("kestrel-capture-video", 10000));
+        ChildProcess consumer;
+        QVERIFY(consumer.start({"gst-launch-1.0", "pipewiresrc", "target-object=kestrel-capture-video", "!",
+                                "video/x-raw,format=BGRx", "!", "identity", "sleep-time=100000", "!", "fakesink"},
+                               pipewire.environment()));
+        QTRY_VERIFY_WITH_TIMEOUT(share->share().stats().noBuffer > 20, 10000);
+        const int32_t paints = linkStats.paintCounter.load();
+        QTest::qWait(2000);
+        QVERIFY2(linkStats.paintCounter.load() - paints > 30, "the screen window fell behind");
+        QVERIFY(consumer.running());
+        consumer.stop();
+        t.stop();
+    }
 };
 
 QTEST_MAIN(TestUiCameraShare)

@@ -55,6 +55,15 @@ void Loop::armRetry(int seconds) {
 }
 
 void Loop::connect() {
+    // Made here rather than at start: loading the client's modules may talk
+    // to the system bus (real-time scheduling), which the UI must not wait for.
+    if (!context) context = pw_context_new(pw_thread_loop_get_loop(thread), nullptr, 0);
+    if (!context) {
+        report(PipeWireShare::State::NoPipeWire,
+               std::string("the PipeWire client library could not start (") + std::strerror(errno) + ")");
+        armRetry(2);
+        return;
+    }
     core = pw_context_connect(context, nullptr, 0);
     if (!core) {
         const int error = errno;
@@ -139,14 +148,11 @@ bool PipeWireShare::start(StateHandler handler, void* context, std::string* erro
     loop->thread = pw_thread_loop_new("share", nullptr);
     if (loop->thread) {
         pw_loop* l = pw_thread_loop_get_loop(loop->thread);
-        loop->context = pw_context_new(l, nullptr, 0);
         loop->wake = pw_loop_add_event(l, onWake, loop.get());
         loop->retry = pw_loop_add_timer(l, onRetry, loop.get());
     }
-    if (!loop->thread || !loop->context || !loop->wake || !loop->retry ||
-        pw_thread_loop_start(loop->thread) != 0) {
+    if (!loop->thread || !loop->wake || !loop->retry || pw_thread_loop_start(loop->thread) != 0) {
         if (error) *error = std::string("the PipeWire client library could not start: ") + std::strerror(errno);
-        if (loop->context) pw_context_destroy(loop->context);
         if (loop->thread) pw_thread_loop_destroy(loop->thread);  // its sources go with it
         return false;
     }
@@ -161,12 +167,13 @@ void PipeWireShare::stop() {
     if (!loop_) return;
     pw_thread_loop_lock(loop_->thread);
     loop_->disconnect();
+    if (loop_->context) pw_context_destroy(loop_->context);
+    loop_->context = nullptr;
     pw_thread_loop_unlock(loop_->thread);
     pw_thread_loop_stop(loop_->thread);
     pw_loop* l = pw_thread_loop_get_loop(loop_->thread);
     pw_loop_destroy_source(l, loop_->wake);
     pw_loop_destroy_source(l, loop_->retry);
-    pw_context_destroy(loop_->context);
     pw_thread_loop_destroy(loop_->thread);
     loop_.reset();
     state_.store(State::Starting);

@@ -35,7 +35,6 @@ struct PipeWireShare::Loop {
 
     // Made before the thread starts and kept until it has stopped.
     pw_thread_loop* thread = nullptr;
-    pw_context* context = nullptr;
     spa_source* wake = nullptr;   // signalled by other threads
     spa_source* retry = nullptr;  // the reconnect timer
 
@@ -50,7 +49,8 @@ struct PipeWireShare::Loop {
     std::atomic<bool> videoStreaming{false};
     std::atomic<bool> soundStreaming{false};
 
-    // Share thread.
+    // Share thread (and stop(), with the loop locked).
+    pw_context* context = nullptr;  // made on the first connection attempt
     pw_core* core = nullptr;
     spa_hook coreListener{};
     bool retryArmed = false;
