@@ -168,7 +168,7 @@ TEST_F(ShareClients, SoundNodeHoldsTheDemoTones) {
     ASSERT_TRUE(record.start({"pw-record", "--target", "kestrel-capture-sound", "--rate", "48000", "--channels", "2",
                               "--format", "s16", file},
                              pipewire->environment()));
-    std::this_thread::sleep_for(std::chrono::seconds(6));
+    std::this_thread::sleep_for(std::chrono::seconds(8));
     record.signal(SIGINT);
     record.wait(5000);
     const std::vector<uint8_t> wav = readAll(file);
@@ -181,21 +181,32 @@ TEST_F(ShareClients, SoundNodeHoldsTheDemoTones) {
     std::vector<int16_t> samples((wav.size() - at - 8) / 2);
     std::memcpy(samples.data(), wav.data() + at + 8, samples.size() * 2);
     const size_t frames = samples.size() / 2;
-    ASSERT_GE(frames, size_t(48000 * 5));
-    // Quarter-second windows after the first second (a whole number of
+    ASSERT_GE(frames, size_t(48000 * 6));
+    // Quarter-second windows from the third second on (a whole number of
     // periods of both tones): left holds 440 Hz alone, right 660 Hz alone.
-    // A busy machine may open a gap now and then while the sound node's
-    // buffer grows; most windows must be clean.
+    // A busy machine loses board frames, and their sound becomes a gap of
+    // silence; windows with a gap are left out, the rest must be clean.
     constexpr size_t kWindow = 12000;
+    const auto hasGap = [&samples](size_t from, size_t count) {
+        size_t run = 0;
+        for (size_t i = from; i < from + count; ++i) {
+            run = samples[i * 2] == 0 && samples[i * 2 + 1] == 0 ? run + 1 : 0;
+            if (run > 20) return true;
+        }
+        return false;
+    };
     int clean = 0, windows = 0;
-    for (size_t from = 48000; from + kWindow <= frames; from += kWindow, ++windows) {
+    for (size_t from = 3 * 48000; from + kWindow <= frames; from += kWindow) {
+        if (hasGap(from, kWindow)) continue;
+        ++windows;
         const double l440 = toneShare(samples, 0, 48000, 440, from, kWindow);
         const double l660 = toneShare(samples, 0, 48000, 660, from, kWindow);
         const double r660 = toneShare(samples, 1, 48000, 660, from, kWindow);
         const double r440 = toneShare(samples, 1, 48000, 440, from, kWindow);
-        clean += l440 > 0.8 && l660 < 0.05 && r660 > 0.8 && r440 < 0.05;
+        clean += l440 > 0.7 && l660 < 0.05 && r660 > 0.7 && r440 < 0.05;
     }
-    EXPECT_GE(clean * 4, windows * 3) << clean << " of " << windows << " windows hold the two tones";
+    EXPECT_GE(windows, 6) << "the sound was mostly gaps";
+    EXPECT_GE(clean * 10, windows * 9) << clean << " of " << windows << " windows hold the two tones";
 }
 
 // What camera sources check before they list a node: every EnumFormat has

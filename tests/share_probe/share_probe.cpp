@@ -50,8 +50,9 @@ int64_t counterOf(const uint8_t* frame, int stride) {
         int found = -1;
         for (int d = 0; d <= 9 && found < 0; ++d) {
             bool same = true;
-            for (int y = 170; y < 200 && same; y += 2)
-                for (int x = 100 + digit * 24; x < 100 + digit * 24 + 18 && same; x += 2)
+            // The middle of each of the glyph's 3 x 5 cells (6 pixels square).
+            for (int y = 173; y < 200 && same; y += 6)
+                for (int x = 103 + digit * 24; x < 100 + digit * 24 + 18 && same; x += 6)
                     same = pixel(frame, stride, true, x, y) == SimBoard::expectedPixel(uint64_t(d * place), true, x, y);
             if (same) found = d;
         }
