@@ -200,7 +200,6 @@ void BM_ShareToConsumer(benchmark::State& state) {
             state.counters["read_to_queued_median_ms"] = latencies[latencies.size() / 2];
             state.counters["read_to_queued_p99_ms"] = latencies[latencies.size() * 99 / 100];
         }
-        state.counters["sound_waiting_ms"] = s1.soundWaitingMs;
     }
 }
 BENCHMARK(BM_ShareToConsumer)->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -9,13 +9,15 @@ namespace {
 // Beyond this much over the target the feed skips at once instead of
 // correcting a frame at a time (a stall of the graph or the consumer).
 constexpr int32_t kCutExcess = 8192;
+// Pulls (about half a second) over which the lowest amount left is watched.
+constexpr int32_t kLagPulls = 24;
 // How far the smoothed amount may stray before correcting: half a video
 // frame's sound. A correction is one frame per pull, about 0.14 %: no one
 // hears that pitch change, and it follows clocks apart by a thousandth.
 constexpr double kTolerance = 274;
 constexpr double kSmoothing = 0.02;
-// Pulls without running dry (about ten seconds) before the target shrinks a step.
-constexpr int32_t kCalmPulls = 470;
+// Pulls without running dry (about five seconds) before the target shrinks a step.
+constexpr int32_t kCalmPulls = 235;
 }  // namespace
 
 SoundFeed::SoundFeed() : ring_(static_cast<size_t>(kCapacity) * 2) {}
@@ -62,6 +64,8 @@ void SoundFeed::restart() {
     target_ = baseTarget_;
     pullsSinceDry_ = 0;
     lowestLeft_ = INT32_MAX;
+    recentPulls_ = 0;
+    recentLowest_ = INT32_MAX;
 }
 
 void SoundFeed::pull(int16_t* out, int32_t frames) {
@@ -80,6 +84,8 @@ void SoundFeed::pull(int16_t* out, int32_t frames) {
         target_ = std::min(target_ + kTargetStep, kMaxTarget);
         pullsSinceDry_ = 0;
         lowestLeft_ = INT32_MAX;
+        recentPulls_ = 0;
+        recentLowest_ = INT32_MAX;
         return;
     }
     // Shrinks only when the sound never came close to running dry: the
@@ -100,6 +106,20 @@ void SoundFeed::pull(int16_t* out, int32_t frames) {
         smoothedError_ = 0;
     }
     smoothedError_ += kSmoothing * (double(have - frames - target_) - smoothedError_);
+    // Stayed ahead for half a second even at its lowest (a stall's frames
+    // arrived all at once): the excess goes now, or the sound would trail
+    // the picture for a minute at one frame per pull.
+    recentLowest_ = std::min(recentLowest_, have - frames);
+    if (++recentPulls_ >= kLagPulls) {
+        if (const int32_t excess = recentLowest_ - target_; excess > kTargetStep) {
+            read(nullptr, excess);
+            cut_.fetch_add(excess, std::memory_order_relaxed);
+            have -= excess;
+            smoothedError_ = 0;
+        }
+        recentPulls_ = 0;
+        recentLowest_ = INT32_MAX;
+    }
     if (smoothedError_ > kTolerance && have > frames) {
         // Ahead of the target: one input frame goes unheard.
         read(out, frames);

@@ -5,7 +5,8 @@
 // sound waiting (the target) so the sound stays as close behind the picture
 // as the graph's timing allows: the board's clock is not the graph's, so
 // when the amount drifts away from the target one sample frame is dropped
-// or repeated per pull until it is back; a long stall is cut short at once,
+// or repeated per pull until it is back; a long stall is cut short at once
+// (a short one once the amount has stayed ahead for half a second),
 // and running dry plays silence until the target is reached again. Each time
 // it runs dry the target grows by a frame's sound (up to a limit), and it
 // shrinks back slowly once the sound flows with margin to spare: a busy
@@ -21,9 +22,9 @@ public:
     static constexpr int kRate = 32728;         // the board's sample rate
     static constexpr int32_t kCapacity = 32768;  // stereo sample frames, about a second
     // Sound kept waiting beyond one pull: a frame and a half of the board's sound,
-    // growing up to about 200 ms when the sound runs dry.
+    // growing up to about 100 ms when the sound runs dry.
     static constexpr int32_t kDefaultTarget = 820;
-    static constexpr int32_t kMaxTarget = 6552;
+    static constexpr int32_t kMaxTarget = 3276;
     static constexpr int32_t kTargetStep = 547;
 
     SoundFeed();
@@ -63,6 +64,8 @@ private:
     int32_t target_ = kDefaultTarget;
     int32_t pullsSinceDry_ = 0;
     int32_t lowestLeft_ = INT32_MAX;  // since the last look at the target
+    int32_t recentPulls_ = 0;
+    int32_t recentLowest_ = INT32_MAX;  // over the last half second
     bool priming_ = true;
     double smoothedError_ = 0;
     std::atomic<int64_t> underruns_{0}, cut_{0}, adjusted_{0};

@@ -50,6 +50,28 @@ TEST(SoundFeed, AStallIsCutBackToTheTarget) {
     EXPECT_EQ(out[0], 20000 - SoundFeed::kDefaultTarget - 700 + 1);
 }
 
+// A UI stall of a tenth of a second, its six frames arriving at once: the
+// sound is back near its target within a second, not trailing the picture.
+TEST(SoundFeed, AShortStallsCatchUpIsDroppedWithinASecond) {
+    SoundFeed feed;
+    std::vector<uint8_t> chunk(547 * 4, 1);
+    std::vector<int16_t> out(2 * 700);
+    double nextPull = 0;
+    int32_t waitingASecondAfter = -1;
+    for (int frame = 0; frame < 60 * 20; ++frame) {
+        const double arrival = frame / 59.83;
+        const int stalled = frame >= 600 && frame < 606;
+        if (!stalled) feed.push(chunk.data(), int32_t(chunk.size()) * (frame == 606 ? 7 : 1));
+        while (nextPull <= arrival) {
+            feed.pull(out.data(), 700);
+            nextPull += 700.0 / SoundFeed::kRate;
+            if (frame == 666) waitingASecondAfter = feed.waiting();
+        }
+    }
+    EXPECT_GT(feed.counts().cut, 0);
+    EXPECT_LT(waitingASecondAfter, feed.target() + 700 + 600);
+}
+
 // Frames reaching the feed in bursts (a busy UI thread holding three or four
 // at a time): after a few gaps the target has grown enough for none to
 // follow; once the bursts stop it shrinks back.
