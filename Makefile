@@ -122,7 +122,7 @@ test-asan: deps
 test-tsan: deps
 	@cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=thread >/dev/null
 	@cmake --build build-tsan -j $(JOBS) --target test_core test_settings test_display test_record \
-	  test_firmware test_audio test_media
+	  test_firmware test_audio test_media test_share
 	@rm -rf build-tsan/sanitizer-reports && mkdir build-tsan/sanitizer-reports
 	@cd build-tsan && $(call sanitizer_env,build-tsan) $(CTEST_SANITIZED) -LE gui -E '_NOT_BUILT$$'; status=$$?; \
 	  cd .. && sh tests/sanitizers/check_reports.sh build-tsan/sanitizer-reports && exit $$status
