@@ -14,6 +14,8 @@ PACKAGES += openbox x11-utils xdotool dbus-daemon libxcb1-dev  # UI tests under 
 # make package / package-check: CPack's dpkg-shlibdeps, lintian, the desktop entry,
 # AppStream and manual page checks, icons rendered from the SVG, window listing.
 PACKAGES += dpkg-dev lintian desktop-file-utils appstream librsvg2-bin man-db x11-utils
+# The PipeWire camera and sound nodes; their tests run a private daemon and real clients.
+PACKAGES += libpipewire-0.3-dev pipewire pipewire-bin wireplumber gstreamer1.0-pipewire gstreamer1.0-tools dbus-daemon
 PACKAGES += clang pngcheck xdotool openbox  # fuzz targets; soak-app's driver, window manager and checks
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -132,7 +134,7 @@ test-asan: deps
 test-tsan: deps
 	@cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=thread >/dev/null
 	@cmake --build build-tsan -j $(JOBS) --target test_core test_settings test_display test_record \
-	  test_firmware test_audio test_media
+	  test_firmware test_audio test_media test_share
 	@rm -rf build-tsan/sanitizer-reports && mkdir build-tsan/sanitizer-reports
 	@cd build-tsan && $(call sanitizer_env,build-tsan) $(CTEST_SANITIZED) -LE gui -E '_NOT_BUILT$$'; status=$$?; \
 	  cd .. && sh tests/sanitizers/check_reports.sh build-tsan/sanitizer-reports && exit $$status

@@ -26,6 +26,8 @@ lintian --fail-on error --display-level '>=info' "$deb" 2>&1 | grep -v 'running 
 
 step "control fields"
 dpkg-deb -f "$deb" Package Version Architecture Depends
+# The camera share links the PipeWire client library (the daemon itself is optional).
+dpkg-deb -f "$deb" Depends | grep -q 'libpipewire-0\.3-0' || fail "Depends does not name the PipeWire client library"
 version=$(dpkg-deb -f "$deb" Version)
 [ "$(basename "$deb")" = "kestrel-capture_${version}_$(dpkg-deb -f "$deb" Architecture).deb" ] ||
     fail "file name does not match the package's name, version and architecture"

@@ -114,6 +114,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 # kestrel-capture-board-access becomes root through one of these.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pkexec | sudo")
+# Sharing as a camera needs a running PipeWire; the program runs without one.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "pipewire")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS

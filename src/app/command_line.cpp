@@ -22,6 +22,7 @@ struct Option {
 constexpr Option kOptions[] = {
     {"--help", "-h", &CommandLine::help, "show this help and exit"},
     {"--version", nullptr, &CommandLine::version, "show the version and exit"},
+    {"--pipewire", nullptr, &CommandLine::pipewire, "share the picture as a PipeWire camera from the start"},
 };
 
 std::string folderOr(const std::string& folder, const char* fallback) {

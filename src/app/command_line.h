@@ -10,6 +10,7 @@
 struct CommandLine {
     bool help = false;
     bool version = false;
+    bool pipewire = false;  // share as a camera from the start, for this run
     std::string error;  // set when the line cannot be used; the usage follows it
 };
 

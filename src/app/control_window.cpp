@@ -23,6 +23,7 @@
 #include "app/audio_settings_dialog.h"
 #include "app/board_chooser.h"
 #include "app/about_box.h"
+#include "app/camera_share.h"
 #include "app/debug_console.h"
 #include "widgets/dialog_controls.h"
 #include "app/recording_control.h"
@@ -49,6 +50,7 @@ ControlWindow::ControlWindow() {
     setWindowIcon(QIcon(QStringLiteral(":/icons/101.png")));
     createControls();
     initVolume();
+    cameraShare_ = std::make_unique<CameraShare>();
     screens_.setLayout(int(settings.displayType), settings.splitWindows != 0);
     connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* window) {
         if (auto* screen = qobject_cast<ScreenWindow*>(window)) lastActiveScreen_ = screen;
@@ -56,6 +58,7 @@ ControlWindow::ControlWindow() {
 }
 
 ControlWindow::~ControlWindow() {
+    cameraShare_.reset();
     recording_.reset();
     screens_.closeScreenWindows();
 }
@@ -129,6 +132,7 @@ void ControlWindow::dispatchFrame(FrameBuffer* frame) {
     decodeFrame(frame);
     addRef(frame);  // the UI thread's reference
     if (IKestrelCaptureApp* app = recordingApp()) app->pushFrame(frame);
+    if (cameraShare_) cameraShare_->offerFrame(frame);
     if (snapshotRequested_) {
         snapshotRequested_ = false;
         saveSnapshot(frame);
@@ -179,6 +183,7 @@ void ControlWindow::closeEvent(QCloseEvent* event) {
         if (!modal || !modal->close()) break;
     }
     stopRecording();
+    if (cameraShare_) cameraShare_->stop();
     screens_.closeScreenWindows();
     if (debugConsole_) debugConsole_->closeConsole();
     Q_EMIT closed();
@@ -194,9 +199,14 @@ void ControlWindow::contextMenuEvent(QContextMenuEvent* event) {
     const bool consoleOpen = debugConsole_ && debugConsole_->isOpen();
     console->setCheckable(consoleOpen);  // no empty box while closed
     console->setChecked(consoleOpen);
+    if (cameraShare_) {
+        menu.addSeparator();
+        cameraShare_->addMenuEntries(menu);
+    }
     menu.addSeparator();
     QAction* about = menu.addAction(QStringLiteral("&About Kestrel Capture"));
     QAction* chosen = menu.exec(event->globalPos());
+    if (cameraShare_ && cameraShare_->chosen(chosen)) return;
     if (chosen == console) toggleDebugConsole();
     else if (chosen && chosen == chooseBoard) showBoardChooser(this);
     else if (chosen == about) showAboutBox(this);

@@ -16,6 +16,7 @@
 class QLabel;
 class QPushButton;
 class QSlider;
+class CameraShare;
 class DebugConsole;
 class RecordingControl;
 
@@ -57,6 +58,7 @@ public:
     DebugConsole* debugConsole() const { return debugConsole_.get(); }
 
     ScreenLayout& screens() { return screens_; }
+    CameraShare* cameraShare() const { return cameraShare_.get(); }
     QSlider* volumeSlider() const { return volume_; }
     // True once the window has closed (screens closed, recording stopped).
     bool hasClosed() const { return closed_; }
@@ -88,6 +90,7 @@ private:
     ScreenLayout screens_{*this};
     std::unique_ptr<RecordingControl> recording_;
     std::unique_ptr<DebugConsole> debugConsole_;
+    std::unique_ptr<CameraShare> cameraShare_;
     QPushButton* record_ = nullptr;
     QPushButton* snapshot_ = nullptr;
     QPushButton* outputFolder_ = nullptr;

@@ -2,6 +2,7 @@
 // so the whole program runs without hardware.
 #include "app/command_line.h"
 #include "app/kestrel_app.h"
+#include "app/camera_share.h"
 #include "app/paint_gap_report.h"
 #include "firmware/demo/demo_board.h"
 #include "usb/sim/sim_board.h"
@@ -9,6 +10,7 @@
 int main(int argc, char** argv) {
     CommandLine line;
     if (const int status = answerCommandLine(argc, argv, ProgramKind::Demo, line); status >= 0) return status;
+    if (line.pipewire) requestCameraShareAtStart();
     usb::SimBoard board;
     configureDemoBoard(board);
     startPaintGapReport();

@@ -28,7 +28,8 @@ private Q_SLOTS:
         });
         QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(20, 20), t.control().mapToGlobal(QPoint(20, 20)));
         QApplication::sendEvent(&t.control(), &event);
-        QCOMPARE(menuTexts, QStringList({"Debug console", "", "About Kestrel Capture"}));
+        QCOMPARE(menuTexts, QStringList({"Debug console", "", "Share as camera (PipeWire)", "Camera picture size", "",
+                                         "About Kestrel Capture"}));
 
         t.board().replug();  // the arrival comes to the UI thread queued
         QTRY_COMPARE_WITH_TIMEOUT(t.control().statusText(), QStringLiteral("Capture board found."), 5000);
