@@ -274,7 +274,8 @@ private Q_SLOTS:
         });
         QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(20, 20), control.mapToGlobal(QPoint(20, 20)));
         QApplication::sendEvent(&control, &event);
-        QCOMPARE(menuTexts, QStringList({"Choose capture board\u2026", "Debug console", "", "About Kestrel Capture"}));
+        QCOMPARE(menuTexts, QStringList({"Choose capture board\u2026", "Debug console", "", "Share as camera (PipeWire)",
+                                         "Camera picture size", "", "About Kestrel Capture"}));
         auto* dialog = control.findChild<BoardChooserDialog*>();
         QVERIFY(dialog);
         QTRY_VERIFY(dialog->isVisible());
