@@ -90,7 +90,7 @@ BOARD_INPUT_SRC := src/core/capture_core.cpp src/core/frame_pool.cpp src/core/de
 fuzz: deps
 	@command -v clang++ >/dev/null || { $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq clang >/dev/null; }
 	@mkdir -p $(BUILD)/fuzz/corpus $(BUILD)/fuzz/settings_corpus $(BUILD)/fuzz/board_corpus
-	$(FUZZ_CXX) tests/fuzz/fuzz_inflate.cpp src/firmware/inflate.cpp -lz -o $(BUILD)/fuzz/fuzz_inflate
+	$(FUZZ_CXX) tests/fuzz/fuzz_inflate.cpp src/firmware/inflate.cpp src/base/checksums.cpp -lz -o $(BUILD)/fuzz/fuzz_inflate
 	$(FUZZ_CXX) tests/fuzz/fuzz_settings.cpp src/settings/settings.cpp src/settings/settings_paths.cpp \
 	  src/settings/utf16_field.cpp src/settings/output_folder.cpp src/base/debug_log.cpp src/base/debug_log_file.cpp -o $(BUILD)/fuzz/fuzz_settings
 	$(FUZZ_CXX) tests/fuzz/fuzz_board_input.cpp $(BOARD_INPUT_SRC) -o $(BUILD)/fuzz/fuzz_board_input

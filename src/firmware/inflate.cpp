@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 
+#include "base/checksums.h"
+
 namespace firmware {
 namespace {
 
@@ -193,7 +195,7 @@ InflateStatus Inflater::run() {
     if (!bits_.alignToByte() || bits_.remaining() != 4) return InflateStatus::Invalid;
     const uint8_t* p = bits_.p();
     uint32_t expected = uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-    return adler32(1, out_, produced_) == expected ? InflateStatus::Ok : InflateStatus::Invalid;
+    return adler32Update(1, out_, produced_) == expected ? InflateStatus::Ok : InflateStatus::Invalid;
 }
 
 InflateStatus Inflater::stored() {
@@ -293,24 +295,6 @@ InflateStatus Inflater::codes(const Huffman& litLen, const Huffman& dist) {
 }
 
 }  // namespace
-
-uint32_t adler32(uint32_t adler, const uint8_t* data, size_t size) {
-    constexpr uint32_t kBase = 65521;
-    constexpr size_t kChunk = 5552;  // largest run before the sums can overflow 32 bits
-    uint32_t a = adler & 0xFFFF;
-    uint32_t b = adler >> 16;
-    while (size) {
-        size_t n = size < kChunk ? size : kChunk;
-        size -= n;
-        while (n--) {
-            a += *data++;
-            b += a;
-        }
-        a %= kBase;
-        b %= kBase;
-    }
-    return b << 16 | a;
-}
 
 InflateResult zlibInflate(const uint8_t* in, size_t inSize, uint8_t* out, size_t capacity) {
     if (inSize < 2) return {InflateStatus::Invalid, 0};

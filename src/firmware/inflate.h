@@ -23,6 +23,4 @@ struct InflateResult {
 // Adler-32 check value.
 InflateResult zlibInflate(const uint8_t* in, size_t inSize, uint8_t* out, size_t capacity);
 
-uint32_t adler32(uint32_t adler, const uint8_t* data, size_t size);
-
 }  // namespace firmware

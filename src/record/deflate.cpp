@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "record/checksums.h"
+#include "base/checksums.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <new>
 
-#include "record/checksums.h"
+#include "base/checksums.h"
 #include "record/deflate.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "png_parser.h"
-#include "record/checksums.h"
+#include "base/checksums.h"
 #include "record/deflate.h"
 
 using namespace pngtest;

@@ -1,5 +1,5 @@
 #pragma once
-// Checksums of the PNG container (CRC-32) and the zlib stream (Adler-32).
+// Checksums of the PNG container (CRC-32) and of zlib streams, written and read (Adler-32).
 #include <cstddef>
 #include <cstdint>
 

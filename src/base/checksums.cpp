@@ -1,4 +1,4 @@
-#include "record/checksums.h"
+#include "base/checksums.h"
 
 #include <array>
 
