@@ -55,13 +55,15 @@ TEST(SoundFeed, AStallIsCutBackToTheTarget) {
 TEST(SoundFeed, AShortStallsCatchUpIsDroppedWithinASecond) {
     SoundFeed feed;
     std::vector<uint8_t> chunk(547 * 4, 1);
+    const std::vector<uint8_t> caughtUp(chunk.size() * 7, 1);  // the stalled six and the seventh at once
     std::vector<int16_t> out(2 * 700);
     double nextPull = 0;
     int32_t waitingASecondAfter = -1;
     for (int frame = 0; frame < 60 * 20; ++frame) {
         const double arrival = frame / 59.83;
         const int stalled = frame >= 600 && frame < 606;
-        if (!stalled) feed.push(chunk.data(), int32_t(chunk.size()) * (frame == 606 ? 7 : 1));
+        if (frame == 606) feed.push(caughtUp.data(), int32_t(caughtUp.size()));
+        else if (!stalled) feed.push(chunk.data(), int32_t(chunk.size()));
         while (nextPull <= arrival) {
             feed.pull(out.data(), 700);
             nextPull += 700.0 / SoundFeed::kRate;
